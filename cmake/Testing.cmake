@@ -1,0 +1,37 @@
+# GoogleTest from Debian's source package, built with the same compiler as the code under test.
+if(NOT QUIL_BUILD_TESTS)
+  return()
+endif()
+
+enable_testing()
+include(GoogleTest)
+
+set(QUIL_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+if(WIN32)
+  # The win32 thread model has no std::mutex: gtest gets a Win32 Notification and no pthreads.
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  include_directories(BEFORE ${CMAKE_SOURCE_DIR}/tests/gtest-custom)
+endif()
+add_subdirectory(${QUIL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+if(WIN32)
+  target_link_options(gtest PUBLIC -static)
+endif()
+
+# quil_add_gtest(NAME SOURCES src... [LIBS lib...] [PROPERTIES prop value...])
+# Builds a test executable and registers each of its test cases with CTest. Cases are listed when
+# CTest runs, so a cross build needs no Wine at build time; each case runs in a process of its own.
+function(quil_add_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} gmock gtest_main)
+  if(WIN32)
+    target_link_options(${name} PRIVATE -static)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${name}>
+    PROPERTIES TIMEOUT 60 ${ARG_PROPERTIES})
+endfunction()

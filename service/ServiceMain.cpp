@@ -1,0 +1,3 @@
+#include "CQuilService.h"
+
+int wmain() { return CQuilService::Instance().Run(); }
