@@ -39,7 +39,7 @@ void SimServiceControlManager::Reset() {
   handlerContext_ = nullptr;
   dispatchedName_.clear();
   registeredName_.clear();
-  controlThreadId_ = dispatcherThreadId_ = 0;
+  dispatcherThreadId_ = 0;
 }
 
 void SimServiceControlManager::FailDispatcherStart(DWORD error) {
@@ -103,11 +103,6 @@ std::wstring SimServiceControlManager::RegisteredHandlerName() {
 
 SERVICE_STATUS_HANDLE SimServiceControlManager::IssuedStatusHandle() const { return kStatusHandle; }
 
-DWORD SimServiceControlManager::ControlThreadId() {
-  Guard guard(lock_);
-  return controlThreadId_;
-}
-
 DWORD SimServiceControlManager::DispatcherThreadId() {
   Guard guard(lock_);
   return dispatcherThreadId_;
@@ -142,7 +137,6 @@ void SimServiceControlManager::DispatchPendingControl() {
     control = pending_;
     handler = handler_;
     context = handlerContext_;
-    controlThreadId_ = GetCurrentThreadId();
   }
   const DWORD result =
       handler ? handler(control.code, control.eventType, control.eventData, context) : ERROR_SERVICE_NOT_ACTIVE;

@@ -40,8 +40,6 @@ class SimServiceControlManager {
   std::wstring DispatchedServiceName();
   std::wstring RegisteredHandlerName();
   SERVICE_STATUS_HANDLE IssuedStatusHandle() const;
-  // The thread on which the last control was handled.
-  DWORD ControlThreadId();
   DWORD DispatcherThreadId();
 
   // The service control manager calls, as the replaced platform functions forward them.
@@ -62,7 +60,6 @@ class SimServiceControlManager {
   quil::UniqueHandle controlPosted_, controlDone_, reported_;
   Control pending_{};
   DWORD controlResult_ = 0;
-  DWORD controlThreadId_ = 0;
   DWORD dispatcherThreadId_ = 0;
   LPHANDLER_FUNCTION_EX handler_ = nullptr;
   LPVOID handlerContext_ = nullptr;

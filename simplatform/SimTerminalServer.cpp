@@ -26,11 +26,6 @@ void SimTerminalServer::AddSession(DWORD id, const std::wstring& winStationName,
   sessions_.push_back({id, winStationName, userName, domainName, nullptr});
 }
 
-void SimTerminalServer::RemoveSession(DWORD id) {
-  Guard guard(lock_);
-  std::erase_if(sessions_, [id](const SimSession& session) { return session.id == id; });
-}
-
 void SimTerminalServer::FailEnumeration(DWORD error) {
   Guard guard(lock_);
   enumerationError_ = error;

@@ -32,7 +32,6 @@ class SimTerminalServer {
   void Reset();
   void AddSession(DWORD id, const std::wstring& winStationName, const std::wstring& userName = L"",
                   const std::wstring& domainName = L"");
-  void RemoveSession(DWORD id);
   // Makes session enumeration fail with the given error (0: succeed again).
   void FailEnumeration(DWORD error);
 

@@ -1,0 +1,48 @@
+#include "MessageAssembler.h"
+
+#include <new>
+#include <utility>
+
+namespace quil {
+
+CQuilMessageAssembler::Result CQuilMessageAssembler::AddChunk(std::span<const uint8_t> data,
+                                                              uint32_t totalLength,
+                                                              uint32_t flags) {
+  if (Starts(flags) && !Begin(totalLength)) return Refuse();
+  if (!inProgress_ || data.size() > total_ - buffer_.size()) return Refuse();
+  buffer_.insert(buffer_.end(), data.begin(), data.end());
+  if (!(flags & kChunkFlagLast)) return Result::kNeedMore;
+  if (buffer_.size() != total_) return Refuse();
+  inProgress_ = false;
+  return Result::kComplete;
+}
+
+std::vector<uint8_t> CQuilMessageAssembler::TakeMessage() {
+  if (inProgress_) return {};
+  return std::exchange(buffer_, {});
+}
+
+bool CQuilMessageAssembler::Starts(uint32_t flags) const {
+  return rule_ == StartRule::kFirstFlag ? (flags & kChunkFlagFirst) != 0 : !inProgress_;
+}
+
+bool CQuilMessageAssembler::Begin(uint32_t totalLength) {
+  if (totalLength == 0) return false;
+  buffer_ = {};
+  try {
+    buffer_.reserve(totalLength);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  total_ = totalLength;
+  inProgress_ = true;
+  return true;
+}
+
+CQuilMessageAssembler::Result CQuilMessageAssembler::Refuse() {
+  inProgress_ = false;
+  buffer_ = {};
+  return Result::kRefused;
+}
+
+}  // namespace quil

@@ -1,0 +1,46 @@
+// Joins one message from the chunks in which a virtual channel delivers it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace quil {
+
+// Chunk flags as the platform sets them (its CHANNEL_FLAG_FIRST and CHANNEL_FLAG_LAST, which are
+// macros in the platform's header and so cannot be reused as names here).
+inline constexpr uint32_t kChunkFlagFirst = 0x1;
+inline constexpr uint32_t kChunkFlagLast = 0x2;
+
+// The buffer is allocated once, at the total length announced by the chunk that starts the
+// message; every chunk's data is appended; the chunk flagged last completes it. A chunk is refused
+// when it would run past the announced total, when it starts a message of 0 bytes, when no message
+// is in progress to take it, or when it is flagged last but leaves the message short of its total.
+// A refusal discards the message; the next starting chunk begins afresh.
+class CQuilMessageAssembler {
+ public:
+  // Which chunk starts a message.
+  enum class StartRule {
+    kFirstFlag,  // a chunk flagged first, even mid-message (the client's open-event procedure)
+    kWhenIdle,   // any chunk while no message is in progress (the server's read loop)
+  };
+  enum class Result { kNeedMore, kComplete, kRefused };
+
+  explicit CQuilMessageAssembler(StartRule rule) : rule_(rule) {}
+
+  Result AddChunk(std::span<const uint8_t> data, uint32_t totalLength, uint32_t flags);
+  // The message that AddChunk reported complete, moved out; empty while none is complete.
+  std::vector<uint8_t> TakeMessage();
+
+ private:
+  bool Starts(uint32_t flags) const;
+  bool Begin(uint32_t totalLength);
+  Result Refuse();
+
+  StartRule rule_;
+  bool inProgress_ = false;
+  uint32_t total_ = 0;
+  std::vector<uint8_t> buffer_;  // reserved at the total, so appending never reallocates
+};
+
+}  // namespace quil

@@ -1,0 +1,78 @@
+// Writes the fuzzers' seed corpora: valid messages from the builders, so that fuzzing starts from
+// well-formed input. Usage: fuzz_seeds <corpus root>; one directory per fuzz target.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ChunkScript.h"
+#include "MessageAssembler.h"
+#include "PrinterListMessages.h"
+#include "SpoolMessages.h"
+
+namespace {
+
+using Seeds = std::vector<std::vector<uint8_t>>;
+
+bool WriteSeeds(const std::filesystem::path& directory, const Seeds& seeds) {
+  std::filesystem::create_directories(directory);
+  for (std::size_t i = 0; i < seeds.size(); ++i) {
+    std::ofstream file(directory / ("seed_" + std::to_string(i)), std::ios::binary);
+    file.write(reinterpret_cast<const char*>(seeds[i].data()),
+               static_cast<std::streamsize>(seeds[i].size()));
+    if (!file) return false;
+  }
+  return true;
+}
+
+std::vector<uint8_t> Filled(std::size_t size) {
+  std::vector<uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i);
+  return bytes;
+}
+
+// A message of `size` bytes cut into chunks of at most 1600 bytes, flagged as the platform does.
+std::vector<uint8_t> ChunkedScript(uint8_t startRule, std::size_t size) {
+  std::vector<uint8_t> script{startRule};
+  const auto message = Filled(size);
+  for (std::size_t start = 0; start < size; start += 1600) {
+    const std::size_t length = std::min<std::size_t>(1600, size - start);
+    const auto flags = static_cast<uint8_t>((start == 0 ? quil::kChunkFlagFirst : 0) |
+                                            (start + length == size ? quil::kChunkFlagLast : 0));
+    quil::fuzz::AppendChunk(script, flags, static_cast<uint16_t>(size),
+                            std::span(message).subspan(start, length));
+  }
+  return script;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace quil;
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: fuzz_seeds <corpus root>\n");
+    return 2;
+  }
+  const std::filesystem::path root = argv[1];
+  DevModeBlock devMode{};
+  devMode[0] = 'L';
+  const std::vector<std::pair<const char*, Seeds>> corpora = {
+      {"message_code", {BuildJobEnd(), BuildPageAck()}},
+      {"count_reply", {BuildPrinterCountReply(0), BuildPrinterCountReply(3)}},
+      {"printer_request", {BuildPrinterRequest(0), BuildPrinterRequest(2)}},
+      {"printer_record",
+       {BuildPrinterRecord(u"Laser", true), BuildPrinterRecord(u"\\\\PRINTSRV\\Laser", false)}},
+      {"job_start",
+       {BuildJobStart(devMode, u"Laser", u"Report.docx"), BuildJobStart(devMode, u"P", u"")}},
+      {"page", {BuildPage(Filled(64)), BuildPage({})}},
+      {"assembler", {ChunkedScript(0, 5000), ChunkedScript(1, 1600), ChunkedScript(1, 3300)}},
+  };
+  for (const auto& [target, seeds] : corpora) {
+    if (!WriteSeeds(root / target, seeds)) {
+      std::fprintf(stderr, "cannot write seeds for %s\n", target);
+      return 1;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,112 @@
+#include "MessageAssembler.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "ByteFixtures.h"
+
+namespace quil {
+namespace {
+
+using test::Bytes;
+using test::Pattern;
+using Result = CQuilMessageAssembler::Result;
+using StartRule = CQuilMessageAssembler::StartRule;
+
+constexpr std::size_t kChunkData = 1600;  // the platform's largest chunk
+constexpr uint32_t kBoth = kChunkFlagFirst | kChunkFlagLast;
+
+// Feeds a message in chunks flagged as the platform flags them, the first one with `firstFlag`;
+// returns each chunk's result.
+std::vector<Result> Feed(CQuilMessageAssembler& assembler, const Bytes& message,
+                         uint32_t firstFlag = kChunkFlagFirst) {
+  std::vector<Result> results;
+  const auto total = static_cast<uint32_t>(message.size());
+  for (std::size_t start = 0; start < message.size(); start += kChunkData) {
+    const std::size_t size = std::min(kChunkData, message.size() - start);
+    const uint32_t flags =
+        (start == 0 ? firstFlag : 0) | (start + size == message.size() ? kChunkFlagLast : 0);
+    results.push_back(assembler.AddChunk({message.data() + start, size}, total, flags));
+  }
+  return results;
+}
+
+class MessageAssemblerBothRules : public testing::TestWithParam<StartRule> {
+ protected:
+  CQuilMessageAssembler assembler_{GetParam()};
+};
+
+TEST_P(MessageAssemblerBothRules, OneChunkMessage) {
+  const Bytes message = Pattern(1600);
+  EXPECT_EQ(Feed(assembler_, message), std::vector{Result::kComplete});
+  EXPECT_EQ(assembler_.TakeMessage(), message);
+  EXPECT_TRUE(assembler_.TakeMessage().empty());  // handed out once
+}
+
+TEST_P(MessageAssemblerBothRules, ManyChunkMessages) {
+  const Bytes small = Pattern(5000);
+  EXPECT_EQ(Feed(assembler_, small), (std::vector{Result::kNeedMore, Result::kNeedMore,
+                                                  Result::kNeedMore, Result::kComplete}));
+  EXPECT_EQ(assembler_.TakeMessage(), small);
+
+  const Bytes large = Pattern(3 * 1024 * 1024 + 7);
+  EXPECT_EQ(Feed(assembler_, large).back(), Result::kComplete);
+  const Bytes joined = assembler_.TakeMessage();
+  EXPECT_EQ(joined, large);
+  EXPECT_EQ(joined.capacity(), large.size());  // allocated once, at the announced total
+}
+
+TEST_P(MessageAssemblerBothRules, RefuseOverrunAndRecover) {
+  EXPECT_EQ(assembler_.AddChunk(Pattern(6), 10, kChunkFlagFirst), Result::kNeedMore);
+  EXPECT_EQ(assembler_.AddChunk(Pattern(5), 10, 0), Result::kRefused);  // refused before LAST
+  EXPECT_TRUE(assembler_.TakeMessage().empty());
+  EXPECT_EQ(assembler_.AddChunk(Pattern(5), 4, kChunkFlagFirst), Result::kRefused);
+  EXPECT_EQ(Feed(assembler_, Pattern(2000)).back(), Result::kComplete);
+  EXPECT_EQ(assembler_.TakeMessage(), Pattern(2000));
+}
+
+TEST_P(MessageAssemblerBothRules, RefuseZeroTotal) {
+  EXPECT_EQ(assembler_.AddChunk({}, 0, kBoth), Result::kRefused);
+  EXPECT_EQ(assembler_.AddChunk(Pattern(4), 0, kBoth), Result::kRefused);
+}
+
+TEST_P(MessageAssemblerBothRules, RefuseShortLastAndRecover) {
+  EXPECT_EQ(assembler_.AddChunk(Pattern(6), 10, kBoth), Result::kRefused);
+  EXPECT_EQ(assembler_.AddChunk(Pattern(4), 4, kBoth), Result::kComplete);
+  EXPECT_EQ(assembler_.TakeMessage(), Pattern(4));
+}
+
+INSTANTIATE_TEST_SUITE_P(StartRules, MessageAssemblerBothRules,
+                         testing::Values(StartRule::kFirstFlag, StartRule::kWhenIdle),
+                         [](const auto& info) {
+                           return info.param == StartRule::kFirstFlag ? "FirstFlag" : "WhenIdle";
+                         });
+
+TEST(MessageAssemblerFirstFlag, RefuseDataBeforeFirstChunk) {
+  CQuilMessageAssembler assembler(StartRule::kFirstFlag);
+  EXPECT_EQ(assembler.AddChunk(Pattern(4), 4, 0), Result::kRefused);
+  EXPECT_EQ(assembler.AddChunk(Pattern(4), 4, kChunkFlagLast), Result::kRefused);
+}
+
+TEST(MessageAssemblerFirstFlag, FirstChunkRestartsUnfinishedMessage) {
+  CQuilMessageAssembler assembler(StartRule::kFirstFlag);
+  EXPECT_EQ(assembler.AddChunk(Pattern(3), 10, kChunkFlagFirst), Result::kNeedMore);
+  EXPECT_EQ(assembler.AddChunk(Pattern(8), 8, kBoth), Result::kComplete);
+  EXPECT_EQ(assembler.TakeMessage(), Pattern(8));
+}
+
+TEST(MessageAssemblerWhenIdle, StartsWithoutFirstFlagSizedByFirstChunk) {
+  CQuilMessageAssembler assembler(StartRule::kWhenIdle);
+  const Bytes message = Pattern(5000);
+  EXPECT_EQ(Feed(assembler, message, 0).back(), Result::kComplete);
+  EXPECT_EQ(assembler.TakeMessage(), message);
+  // Later chunks' flags and totals do not restart or resize the message.
+  EXPECT_EQ(assembler.AddChunk(Pattern(2), 4, 0), Result::kNeedMore);
+  EXPECT_EQ(assembler.AddChunk(Pattern(2), 99, kChunkFlagFirst | kChunkFlagLast),
+            Result::kComplete);
+  EXPECT_EQ(assembler.TakeMessage(), Bytes({1, 8, 1, 8}));
+}
+
+}  // namespace
+}  // namespace quil
