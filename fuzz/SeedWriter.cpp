@@ -7,7 +7,11 @@
 #include <vector>
 
 #include "ChunkScript.h"
+#include "JobSettings.h"
+#include "ChannelChunk.h"
 #include "MessageAssembler.h"
+#include "PortSettingsBlock.h"
+#include "PrinterListAnswer.h"
 #include "PrinterListMessages.h"
 #include "SpoolMessages.h"
 
@@ -46,6 +50,31 @@ std::vector<uint8_t> ChunkedScript(uint8_t startRule, std::size_t size) {
   return script;
 }
 
+// The reads with which the server receives a message: each a 2-byte length, then the chunk's
+// 8-byte header and up to 1600 data bytes.
+std::vector<uint8_t> ServerReads(const std::vector<uint8_t>& message) {
+  std::vector<uint8_t> reads;
+  const auto put32 = [&reads](uint32_t value) {
+    for (int i = 0; i < 4; ++i) reads.push_back(static_cast<uint8_t>(value >> 8 * i));
+  };
+  for (std::size_t start = 0; start < message.size(); start += 1600) {
+    const std::size_t length = std::min<std::size_t>(1600, message.size() - start);
+    const std::size_t readSize = quil::ChannelChunkLayout::kHeaderSize + length;
+    reads.push_back(static_cast<uint8_t>(readSize));
+    reads.push_back(static_cast<uint8_t>(readSize >> 8));
+    put32(static_cast<uint32_t>(message.size()));
+    put32((start == 0 ? quil::kChunkFlagFirst : 0) | (start + length == message.size() ? quil::kChunkFlagLast : 0));
+    reads.insert(reads.end(), message.begin() + start, message.begin() + start + length);
+  }
+  return reads;
+}
+
+// A request for the answer fuzzer, after the byte that sets the number of printers.
+std::vector<uint8_t> Prefixed(uint8_t printers, std::vector<uint8_t> request) {
+  request.insert(request.begin(), printers);
+  return request;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,6 +86,14 @@ int main(int argc, char** argv) {
   const std::filesystem::path root = argv[1];
   DevModeBlock devMode{};
   devMode[0] = 'L';
+  // A job's settings followed by a printer's: both state 220 public bytes, the job asks for
+  // landscape with its orientation bit set.
+  std::vector<uint8_t> settings(2 * devMode.size());
+  for (const std::size_t base : {std::size_t{0}, devMode.size()}) {
+    settings[base + DevModeLayout::kSize] = 220;
+    settings[base + DevModeLayout::kOrientation] = base == 0 ? 2 : 1;
+  }
+  settings[DevModeLayout::kFields] = 0x01;
   const std::vector<std::pair<const char*, Seeds>> corpora = {
       {"message_code", {BuildJobEnd(), BuildPageAck()}},
       {"count_reply", {BuildPrinterCountReply(0), BuildPrinterCountReply(3)}},
@@ -66,7 +103,17 @@ int main(int argc, char** argv) {
       {"job_start",
        {BuildJobStart(devMode, u"Laser", u"Report.docx"), BuildJobStart(devMode, u"P", u"")}},
       {"page", {BuildPage(Filled(64)), BuildPage({})}},
+      {"job_settings", {settings}},
+      {"printer_list_answer",
+       {Prefixed(3, BuildPrinterCountRequest()), Prefixed(3, BuildPrinterRequest(1)),
+        Prefixed(2, BuildPrinterRequest(2))}},
       {"assembler", {ChunkedScript(0, 5000), ChunkedScript(1, 1600), ChunkedScript(1, 3300)}},
+      {"port_settings",
+       {BuildPortSettingsBlock({u"QPRN[3:0:1]", u"\\\\PRINTSRV\\Laser", u"alice", 3}),
+        BuildPortSettingsBlock({u"", u"", u"", 0})}},
+      {"server_read",
+       {ServerReads(BuildPrinterCountReply(3)), ServerReads(BuildPrinterRecord(u"\\\\SRV\\P", true)),
+        ServerReads(Filled(5000))}},
   };
   for (const auto& [target, seeds] : corpora) {
     if (!WriteSeeds(root / target, seeds)) {

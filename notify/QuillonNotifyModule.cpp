@@ -1,7 +1,12 @@
 #include <windows.h>
 
-// Module entry: the library needs no per-thread notifications.
+#include "NotifyModule.h"
+
+// Module entry: records where the library lives; it needs no per-thread notifications.
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(module);
+  if (reason == DLL_PROCESS_ATTACH) {
+    DisableThreadLibraryCalls(module);
+    quil::RecordModule(module);
+  }
   return TRUE;
 }

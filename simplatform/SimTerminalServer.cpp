@@ -6,6 +6,49 @@
 #include <cstring>
 
 namespace sim {
+namespace {
+
+constexpr DWORD kUserRidBase = 1000;
+
+// The session-user mark of a token: the last sub-authority of the first ACE's SID in its default
+// DACL, when that SID has the form of the simulated users' SIDs.
+std::optional<DWORD> UserRidOfToken(HANDLE token) {
+  BYTE buffer[1024];
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenDefaultDacl, buffer, sizeof(buffer), &size)) return std::nullopt;
+  PACL dacl = reinterpret_cast<TOKEN_DEFAULT_DACL*>(buffer)->DefaultDacl;
+  void* ace = nullptr;
+  if (!dacl || !GetAce(dacl, 0, &ace) || static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+    return std::nullopt;
+  }
+  PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+  const std::vector<uint8_t> expected = SimTerminalServer::UserSid(0);
+  if (!IsValidSid(sid) || GetLengthSid(sid) != expected.size() ||
+      std::memcmp(sid, expected.data(), expected.size() - 4) != 0) {
+    return std::nullopt;
+  }
+  return *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1);
+}
+
+// Marks a token as the session user's: its default DACL grants that user's SID all access.
+bool MarkToken(HANDLE token, DWORD sessionId) {
+  std::vector<uint8_t> sid = SimTerminalServer::UserSid(sessionId);
+  BYTE aclBuffer[128];
+  auto* acl = reinterpret_cast<PACL>(aclBuffer);
+  if (!InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION) ||
+      !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid.data())) {
+    return false;
+  }
+  TOKEN_DEFAULT_DACL dacl{acl};
+  return SetTokenInformation(token, TokenDefaultDacl, &dacl, sizeof(dacl)) != FALSE;
+}
+
+std::wstring Lowered(std::wstring text) {
+  CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
+  return text;
+}
+
+}  // namespace
 
 SimTerminalServer& SimTerminalServer::Instance() {
   static SimTerminalServer server;
@@ -16,6 +59,7 @@ void SimTerminalServer::Reset() {
   Guard guard(lock_);
   sessions_.clear();
   tokens_.clear();
+  lookedUpAccounts_.clear();
   enumerationError_ = 0;
   enumerations_ = 0;
 }
@@ -23,7 +67,7 @@ void SimTerminalServer::Reset() {
 void SimTerminalServer::AddSession(DWORD id, const std::wstring& winStationName, const std::wstring& userName,
                                    const std::wstring& domainName) {
   Guard guard(lock_);
-  sessions_.push_back({id, winStationName, userName, domainName, nullptr});
+  sessions_.push_back({id, winStationName, userName, domainName, nullptr, true});
 }
 
 void SimTerminalServer::FailEnumeration(DWORD error) {
@@ -35,6 +79,75 @@ HANDLE SimTerminalServer::IssuedToken(DWORD sessionId) {
   Guard guard(lock_);
   SimSession* session = Find(sessionId);
   return session ? session->issuedToken : nullptr;
+}
+
+std::vector<uint8_t> SimTerminalServer::UserSid(DWORD sessionId) {
+  const DWORD subAuthorities[] = {21, 1000, 2000, 3000, kUserRidBase + sessionId};
+  std::vector<uint8_t> sid{1, 5, 0, 0, 0, 0, 0, 5};  // revision 1, five sub-authorities, NT authority
+  for (DWORD value : subAuthorities) {
+    for (int i = 0; i < 4; ++i) sid.push_back(static_cast<uint8_t>(value >> 8 * i));
+  }
+  return sid;
+}
+
+std::optional<DWORD> SimTerminalServer::SessionOfToken(HANDLE token) {
+  const auto rid = UserRidOfToken(token);
+  if (!rid || *rid < kUserRidBase) return std::nullopt;
+  Guard guard(lock_);
+  if (!Find(*rid - kUserRidBase)) return std::nullopt;
+  return *rid - kUserRidBase;
+}
+
+std::wstring SimTerminalServer::CallingAccount() {
+  HANDLE threadToken = nullptr;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &threadToken)) return L"";
+  quil::UniqueHandle token(threadToken);
+  const auto sessionId = SessionOfToken(token.get());
+  if (!sessionId) return L"?";
+  Guard guard(lock_);
+  const SimSession* session = Find(*sessionId);
+  return session->domainName.empty() ? session->userName : session->domainName + L"\\" + session->userName;
+}
+
+void SimTerminalServer::SetAccountResolvable(DWORD sessionId, bool resolvable) {
+  Guard guard(lock_);
+  if (SimSession* session = Find(sessionId)) session->accountResolvable = resolvable;
+}
+
+std::vector<std::wstring> SimTerminalServer::LookedUpAccounts() {
+  Guard guard(lock_);
+  return lookedUpAccounts_;
+}
+
+BOOL SimTerminalServer::LookupAccount(LPCWSTR accountName, PSID sid, DWORD* sidSize, LPWSTR domain,
+                                      DWORD* domainSize, SID_NAME_USE* use) {
+  Guard guard(lock_);
+  const std::wstring name = accountName ? accountName : L"";
+  lookedUpAccounts_.push_back(name);
+  const SimSession* match = nullptr;
+  for (const SimSession& session : sessions_) {
+    if (session.userName.empty() || !session.accountResolvable) continue;
+    const std::wstring qualified = session.domainName + L"\\" + session.userName;
+    if (Lowered(name) == Lowered(session.userName) || Lowered(name) == Lowered(qualified)) match = &session;
+  }
+  if (!match) {
+    SetLastError(ERROR_NONE_MAPPED);
+    return FALSE;
+  }
+  const std::vector<uint8_t> userSid = UserSid(match->id);
+  const DWORD domainNeeded = static_cast<DWORD>(match->domainName.size() + 1);
+  if (!sidSize || !domainSize || *sidSize < userSid.size() || *domainSize < domainNeeded || !sid || !domain) {
+    if (sidSize) *sidSize = static_cast<DWORD>(userSid.size());
+    if (domainSize) *domainSize = domainNeeded;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::memcpy(sid, userSid.data(), userSid.size());
+  std::memcpy(domain, match->domainName.c_str(), domainNeeded * sizeof(wchar_t));
+  *sidSize = static_cast<DWORD>(userSid.size());
+  *domainSize = domainNeeded - 1;
+  if (use) *use = SidTypeUser;
+  return TRUE;
 }
 
 size_t SimTerminalServer::Enumerations() {
@@ -104,6 +217,10 @@ BOOL SimTerminalServer::QueryUserToken(DWORD sessionId, HANDLE* token) {
   HANDLE primary = nullptr;
   if (!DuplicateTokenEx(processToken.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
                         &primary)) {
+    return FALSE;
+  }
+  if (!MarkToken(primary, sessionId)) {
+    CloseHandle(primary);
     return FALSE;
   }
   tokens_.emplace_back(primary);

@@ -2,12 +2,18 @@
 // terminal-services calls (WTSEnumerateSessionsW, WTSQueryUserToken, WTSQuerySessionInformationW,
 // WTSFreeMemory) report them. Linking the simulated platform into an executable replaces those
 // calls for the whole executable.
+//
+// Each session's user has an account with a SID of its own (S-1-5-21-1000-2000-3000-<1000 + id>).
+// The tokens handed out are real tokens of this process, marked with that SID as the first entry
+// of their default DACL; the mark survives the duplication that impersonation makes, so the
+// account that a thread is impersonating can be told from its thread token.
 #pragma once
 
 #include <windows.h>
 
 #include <wtsapi32.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +28,7 @@ struct SimSession {
   std::wstring userName;  // empty: no user is logged on (services or listener session)
   std::wstring domainName;
   HANDLE issuedToken = nullptr;  // the last token handed out for this session, if any
+  bool accountResolvable = true;
 };
 
 class SimTerminalServer {
@@ -37,6 +44,22 @@ class SimTerminalServer {
 
   // The token last handed out for a session (null if none): a real primary token of this process.
   HANDLE IssuedToken(DWORD sessionId);
+  // The SID of the session user's account (whether or not a session of that id exists).
+  static std::vector<uint8_t> UserSid(DWORD sessionId);
+  // The session whose user token (or a duplicate of it) this is; nullopt for other tokens.
+  std::optional<DWORD> SessionOfToken(HANDLE token);
+  // The account the calling thread acts as: "DOMAIN\user" (or "user" without a domain) while it
+  // impersonates a session's user, empty for the process's own identity (the local system
+  // account), "?" for a token of no session.
+  std::wstring CallingAccount();
+  // Makes account lookups of the session's user fail (as for a deleted account).
+  void SetAccountResolvable(DWORD sessionId, bool resolvable);
+  // The account names looked up, in order.
+  std::vector<std::wstring> LookedUpAccounts();
+  // LookupAccountNameW for the sessions' users: "user" or "DOMAIN\user", case-insensitive.
+  BOOL LookupAccount(LPCWSTR accountName, PSID sid, DWORD* sidSize, LPWSTR domain, DWORD* domainSize,
+                     SID_NAME_USE* use);
+
   // How many times the sessions were enumerated successfully.
   size_t Enumerations();
   // Blocks handed out by enumeration or session queries and not yet returned by WTSFreeMemory.
@@ -57,6 +80,7 @@ class SimTerminalServer {
   std::vector<SimSession> sessions_;
   std::vector<quil::UniqueHandle> tokens_;
   std::vector<void*> allocations_;
+  std::vector<std::wstring> lookedUpAccounts_;
   DWORD enumerationError_ = 0;
   size_t enumerations_ = 0;
 };

@@ -27,7 +27,7 @@ bool CQuilMessageAssembler::Starts(uint32_t flags) const {
 }
 
 bool CQuilMessageAssembler::Begin(uint32_t totalLength) {
-  if (totalLength == 0) return false;
+  if (totalLength == 0 || totalLength > maxTotal_) return false;
   buffer_ = {};
   try {
     buffer_.reserve(totalLength);

@@ -14,7 +14,8 @@ inline constexpr uint32_t kChunkFlagLast = 0x2;
 
 // The buffer is allocated once, at the total length announced by the chunk that starts the
 // message; every chunk's data is appended; the chunk flagged last completes it. A chunk is refused
-// when it would run past the announced total, when it starts a message of 0 bytes, when no message
+// when it would run past the announced total, when it starts a message of 0 bytes or of more than
+// the owner accepts, when no message
 // is in progress to take it, or when it is flagged last but leaves the message short of its total.
 // A refusal discards the message; the next starting chunk begins afresh.
 class CQuilMessageAssembler {
@@ -26,7 +27,8 @@ class CQuilMessageAssembler {
   };
   enum class Result { kNeedMore, kComplete, kRefused };
 
-  explicit CQuilMessageAssembler(StartRule rule) : rule_(rule) {}
+  // A message announcing more than `maxTotal` bytes is refused before anything is allocated.
+  explicit CQuilMessageAssembler(StartRule rule, uint32_t maxTotal = UINT32_MAX) : rule_(rule), maxTotal_(maxTotal) {}
 
   Result AddChunk(std::span<const uint8_t> data, uint32_t totalLength, uint32_t flags);
   // The message that AddChunk reported complete, moved out; empty while none is complete.
@@ -38,6 +40,7 @@ class CQuilMessageAssembler {
   Result Refuse();
 
   StartRule rule_;
+  uint32_t maxTotal_;
   bool inProgress_ = false;
   uint32_t total_ = 0;
   std::vector<uint8_t> buffer_;  // reserved at the total, so appending never reallocates

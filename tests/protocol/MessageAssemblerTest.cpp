@@ -71,6 +71,13 @@ TEST_P(MessageAssemblerBothRules, RefuseZeroTotal) {
   EXPECT_EQ(assembler_.AddChunk(Pattern(4), 0, kBoth), Result::kRefused);
 }
 
+TEST_P(MessageAssemblerBothRules, RefuseAnnouncementsAboveTheOwnersLimitAndRecover) {
+  CQuilMessageAssembler limited(GetParam(), 2000);
+  EXPECT_EQ(limited.AddChunk(Pattern(1600), 2001, kChunkFlagFirst), Result::kRefused);
+  EXPECT_EQ(Feed(limited, Pattern(2000)).back(), Result::kComplete);
+  EXPECT_EQ(limited.TakeMessage(), Pattern(2000));
+}
+
 TEST_P(MessageAssemblerBothRules, RefuseShortLastAndRecover) {
   EXPECT_EQ(assembler_.AddChunk(Pattern(6), 10, kBoth), Result::kRefused);
   EXPECT_EQ(assembler_.AddChunk(Pattern(4), 4, kBoth), Result::kComplete);

@@ -1,0 +1,157 @@
+#include "CQuilUserSession.h"
+
+#include <winspool.h>
+
+#include "CQuilImpersonation.h"
+#include "CQuilServerVirtChannel.h"
+#include "PrinterListMessages.h"
+#include "QuilLog.h"
+#include "WideFormat.h"
+#include "WideText.h"
+
+namespace quil {
+namespace {
+
+constexpr wchar_t kChannelOwner[] = L"QuillonNotify";
+constexpr char kPrinterListChannel[] = "QPrn";
+
+bool WriteMessage(CQuilServerVirtChannel& channel, const std::vector<uint8_t>& message) {
+  return channel.Write(message.data(), static_cast<DWORD>(message.size()));
+}
+
+}  // namespace
+
+CQuilUserSession::CQuilUserSession(DWORD sessionId, const wchar_t* userName, const wchar_t* domainName,
+                                   HANDLE userToken)
+    : sessionId_(sessionId),
+      userName_(userName ? userName : L""),
+      domainName_(domainName ? domainName : L""),
+      userToken_(userToken),
+      stopEvent_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+
+CQuilUserSession::~CQuilUserSession() { Stop(); }
+
+std::wstring CQuilUserSession::DisconnectEventName(DWORD sessionId) {
+  return FormatWide(L"Global\\Quillon-%u-Disconnect", sessionId);
+}
+
+std::wstring CQuilUserSession::ReconnectEventName(DWORD sessionId) {
+  return FormatWide(L"Global\\Quillon-%u-Reconnect", sessionId);
+}
+
+void CQuilUserSession::Logon() {
+  if (thread_) return;
+  Log(L"CQuilUserSession::Logon");
+  thread_.reset(CreateThread(nullptr, 0, &CQuilUserSession::ThreadMain, this, 0, nullptr));
+  if (!thread_) LogErrorText(GetLastError());
+}
+
+void CQuilUserSession::Stop() {
+  if (!thread_) return;
+  SetEvent(stopEvent_.get());
+  WaitForSingleObject(thread_.get(), INFINITE);
+  thread_.reset();
+}
+
+DWORD WINAPI CQuilUserSession::ThreadMain(LPVOID self) {
+  static_cast<CQuilUserSession*>(self)->Run();
+  return 0;
+}
+
+// An event that nobody can signal stands in for a named event that cannot be created (its name
+// taken by another kind of object), so that the session still ends cleanly at stop.
+UniqueHandle CQuilUserSession::CreateSessionEvent(const std::wstring& name) {
+  Log(L"Init %s event", name.c_str());
+  UniqueHandle event(CreateEventW(nullptr, FALSE, FALSE, name.c_str()));
+  if (!event) {
+    LogErrorText(GetLastError());
+    event.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  }
+  return event;
+}
+
+void CQuilUserSession::Run() {
+  GetPrinters();
+  const UniqueHandle disconnect = CreateSessionEvent(DisconnectEventName(sessionId_));
+  const UniqueHandle reconnect = CreateSessionEvent(ReconnectEventName(sessionId_));
+  const HANDLE events[] = {disconnect.get(), reconnect.get(), stopEvent_.get()};
+  for (;;) {
+    switch (WaitForMultipleObjects(3, events, FALSE, INFINITE)) {
+      case WAIT_OBJECT_0:
+        Log(L"Disconnect. SessionId: %u", sessionId_);
+        DeletePrinters();
+        break;
+      case WAIT_OBJECT_0 + 1:
+        Log(L"Reconnect. SessionId: %u", sessionId_);
+        if (printers_.empty()) GetPrinters();
+        break;
+      case WAIT_OBJECT_0 + 2:
+        Log(L"Stop. SessionId: %u", sessionId_);
+        DeletePrinters();
+        return;
+      default:
+        // Nothing may be left behind for a user who is about to log off.
+        Log(L"Failed. SessionId: %u", sessionId_);
+        DeletePrinters();
+        return;
+    }
+  }
+}
+
+// The user's own default, read as the user: the thread's own identity is the local system
+// account, whose default printer is not the user's.
+void CQuilUserSession::RecordDefaultPrinter() {
+  CQuilImpersonation asUser(userToken_);
+  if (!asUser.Active()) return;
+  DWORD length = 0;
+  if (GetDefaultPrinterW(nullptr, &length) || GetLastError() != ERROR_INSUFFICIENT_BUFFER || length == 0) return;
+  std::wstring name(length, L'\0');
+  if (!GetDefaultPrinterW(name.data(), &length)) return;
+  name.resize(wcsnlen(name.c_str(), name.size()));
+  savedDefaultPrinter_ = std::move(name);
+}
+
+void CQuilUserSession::GetPrinters() {
+  Log(L"Get printers");
+  RecordDefaultPrinter();
+  CQuilServerVirtChannel channel(kChannelOwner);
+  if (!channel.Open(sessionId_, kPrinterListChannel)) {
+    Log(L"Can't open virtual channel.");
+    return;
+  }
+  std::vector<uint8_t> reply;
+  if (!WriteMessage(channel, BuildPrinterCountRequest()) || !channel.Read(reply)) return;
+  const auto count = ParsePrinterCountReply(reply);
+  if (!count) return;
+  for (uint32_t index = 0; index < *count; ++index) {
+    if (!GetPrinter(index, channel)) break;
+  }
+}
+
+bool CQuilUserSession::GetPrinter(uint32_t index, CQuilServerVirtChannel& channel) {
+  Log(L"Get printer");
+  std::vector<uint8_t> reply;
+  if (!WriteMessage(channel, BuildPrinterRequest(index)) || !channel.Read(reply)) return false;
+  const auto record = ParsePrinterRecord(reply);
+  if (!record) return true;
+  auto printer = std::make_unique<CQuilPrintersManager>(
+      sessionId_, userName_, domainName_, ToWide(record->name),
+      static_cast<int>(index));
+  if (!printer->CreatePrinter()) return true;
+  printers_.push_back(std::move(printer));
+  if (record->isDefault) {
+    CQuilImpersonation asUser(userToken_);
+    if (asUser.Active()) printers_.back()->SetAsDefaultPrinter();
+  }
+  return true;
+}
+
+void CQuilUserSession::DeletePrinters() {
+  Log(L"Delete printers");
+  for (auto& printer : printers_) printer->RemoveUserPrinter();
+  printers_.clear();
+  CQuilImpersonation asUser(userToken_);
+  if (asUser.Active()) SetDefaultPrinterW(savedDefaultPrinter_.c_str());
+}
+
+}  // namespace quil

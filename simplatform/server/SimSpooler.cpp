@@ -1,0 +1,357 @@
+#include "SimSpooler.h"
+
+#include <winspool.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "SimTerminalServer.h"
+
+namespace sim {
+namespace {
+
+std::wstring Text(const wchar_t* text) { return text ? text : L""; }
+
+// The port name that "AddPort" and "RemovePort" carry: UTF-16 with its NUL.
+std::wstring PortNameInput(const BYTE* input, DWORD size) {
+  if (!input || size < 2 || size % 2) return L"?";
+  std::wstring name(reinterpret_cast<const wchar_t*>(input), size / 2);
+  if (name.back() != L'\0') return L"?";
+  name.pop_back();
+  return name;
+}
+
+std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::vector<uint8_t> SelfRelativeCopy(PSECURITY_DESCRIPTOR descriptor) {
+  DWORD size = 0;
+  MakeSelfRelativeSD(descriptor, nullptr, &size);
+  std::vector<uint8_t> copy(size);
+  if (size == 0 || !MakeSelfRelativeSD(descriptor, copy.data(), &size)) return {1};  // unreadable: not empty
+  return copy;
+}
+
+bool OtherMembersEmpty(const PRINTER_INFO_2W& info) {
+  return !info.pServerName && !info.pShareName && !info.pComment && !info.pLocation && !info.pDevMode &&
+         !info.pSepFile && !info.pDatatype && !info.pParameters && !info.Attributes && !info.Priority &&
+         !info.DefaultPriority && !info.StartTime && !info.UntilTime && !info.Status && !info.cJobs &&
+         !info.AveragePPM;
+}
+
+}  // namespace
+
+SimSpooler& SimSpooler::Instance() {
+  static SimSpooler spooler;
+  return spooler;
+}
+
+void SimSpooler::Reset() {
+  Guard guard(lock_);
+  printers_.clear();
+  ports_.clear();
+  defaults_.clear();
+  xcvStatus_.clear();
+  xcvCallError_.clear();
+  deleteError_.clear();
+  xcvOpenError_ = 0;
+  xcvCalls_.clear();
+  journal_.clear();
+  invalidCloses_ = 0;
+}
+
+void SimSpooler::AddExistingPrinter(const std::wstring& name) {
+  Guard guard(lock_);
+  printers_.push_back({name, L"LPT1:", L"Existing Driver", L"WinPrint", true, {}, L"", 0});
+}
+
+void SimSpooler::SetDefaultPrinterOf(const std::wstring& account, const std::wstring& printer) {
+  Guard guard(lock_);
+  defaults_[account] = printer;
+}
+
+std::optional<std::wstring> SimSpooler::DefaultPrinterOf(const std::wstring& account) {
+  Guard guard(lock_);
+  auto found = defaults_.find(account);
+  if (found == defaults_.end()) return std::nullopt;
+  return found->second;
+}
+
+void SimSpooler::SetXcvStatus(const std::wstring& command, DWORD status) {
+  Guard guard(lock_);
+  xcvStatus_[command] = status;
+}
+
+void SimSpooler::FailXcvCall(const std::wstring& command, DWORD error) {
+  Guard guard(lock_);
+  xcvCallError_[command] = error;
+}
+
+void SimSpooler::FailXcvOpen(DWORD error) {
+  Guard guard(lock_);
+  xcvOpenError_ = error;
+}
+
+void SimSpooler::FailDeletePrinter(const std::wstring& printer, DWORD error) {
+  Guard guard(lock_);
+  deleteError_[printer] = error;
+}
+
+std::vector<SimXcvCall> SimSpooler::XcvCalls() {
+  Guard guard(lock_);
+  return xcvCalls_;
+}
+
+std::map<std::wstring, std::optional<quil::PortSettings>> SimSpooler::Ports() {
+  Guard guard(lock_);
+  return ports_;
+}
+
+std::vector<SimPrinter> SimSpooler::Printers() {
+  Guard guard(lock_);
+  return printers_;
+}
+
+std::optional<SimPrinter> SimSpooler::Printer(const std::wstring& name) {
+  Guard guard(lock_);
+  SimPrinter* printer = Find(name);
+  if (!printer) return std::nullopt;
+  return *printer;
+}
+
+std::vector<std::wstring> SimSpooler::Journal() {
+  Guard guard(lock_);
+  return journal_;
+}
+
+size_t SimSpooler::OpenHandles() {
+  Guard guard(lock_);
+  return handles_.size();
+}
+
+size_t SimSpooler::InvalidCloses() {
+  Guard guard(lock_);
+  return invalidCloses_;
+}
+
+SimPrinter* SimSpooler::Find(const std::wstring& name) {
+  auto found = std::find_if(printers_.begin(), printers_.end(),
+                            [&name](const SimPrinter& printer) { return _wcsicmp(printer.name.c_str(), name.c_str()) == 0; });
+  return found == printers_.end() ? nullptr : &*found;
+}
+
+SimSpooler::OpenHandle* SimSpooler::FindHandle(HANDLE handle) {
+  auto found = handles_.find(handle);
+  return found == handles_.end() ? nullptr : &found->second;
+}
+
+HANDLE SimSpooler::NewHandle(OpenHandle record) {
+  const auto handle = reinterpret_cast<HANDLE>(nextHandle_ += 4);
+  handles_[handle] = std::move(record);
+  return handle;
+}
+
+BOOL SimSpooler::OnOpenPrinter(LPWSTR name, HANDLE* handle, PRINTER_DEFAULTSW* defaults) {
+  Guard guard(lock_);
+  *handle = nullptr;
+  const std::wstring printerName = Text(name);
+  const DWORD access = defaults ? defaults->DesiredAccess : 0;
+  if (printerName == kXcvMonitorName) {
+    if (xcvOpenError_) {
+      SetLastError(xcvOpenError_);
+      return FALSE;
+    }
+    *handle = NewHandle({true, L"", access});
+    return TRUE;
+  }
+  if (!Find(printerName)) {
+    SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return FALSE;
+  }
+  *handle = NewHandle({false, printerName, access});
+  return TRUE;
+}
+
+BOOL SimSpooler::OnClosePrinter(HANDLE handle) {
+  Guard guard(lock_);
+  if (!handles_.erase(handle)) {
+    ++invalidCloses_;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL SimSpooler::OnXcvData(HANDLE handle, PCWSTR command, const BYTE* input, DWORD inputSize, BYTE*,
+                         DWORD outputSize, DWORD* needed, DWORD* status) {
+  const std::wstring account = SimTerminalServer::Instance().CallingAccount();
+  Guard guard(lock_);
+  const OpenHandle* open = FindHandle(handle);
+  if (!open || !open->xcv) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  const std::wstring name = Text(command);
+  xcvCalls_.push_back({name, std::vector<uint8_t>(input, input + (input ? inputSize : 0)), outputSize,
+                       open->access, account});
+  if (auto error = xcvCallError_.find(name); error != xcvCallError_.end()) {
+    SetLastError(error->second);
+    return FALSE;
+  }
+  if (needed) *needed = 0;
+  auto refusal = xcvStatus_.find(name);
+  const DWORD result = refusal != xcvStatus_.end() ? refusal->second : RunMonitorCommand(name, input, inputSize);
+  if (status) *status = result;
+  return TRUE;
+}
+
+// The monitor stand-in: a table of ports with their settings.
+DWORD SimSpooler::RunMonitorCommand(const std::wstring& command, const BYTE* input, DWORD inputSize) {
+  if (command == L"AddPort" || command == L"RemovePort") {
+    const std::wstring port = PortNameInput(input, inputSize);
+    journal_.push_back(command + L" " + port);
+    if (command == L"AddPort") return ports_.emplace(port, std::nullopt).second ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
+    return ports_.erase(port) ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+  }
+  if (command == L"PortSettings") {
+    const auto settings = quil::ParsePortSettingsBlock({input, input ? inputSize : 0});
+    journal_.push_back(L"PortSettings " + (settings ? Wide(settings->portName) : L"?"));
+    if (!settings) return ERROR_INVALID_PARAMETER;
+    auto port = ports_.find(Wide(settings->portName));
+    if (port == ports_.end()) return ERROR_INVALID_PARAMETER;
+    port->second = settings;
+    return ERROR_SUCCESS;
+  }
+  return ERROR_INVALID_PARAMETER;
+}
+
+HANDLE SimSpooler::OnAddPrinter(LPWSTR server, DWORD level, const BYTE* info) {
+  const std::wstring account = SimTerminalServer::Instance().CallingAccount();
+  Guard guard(lock_);
+  const auto* printer = reinterpret_cast<const PRINTER_INFO_2W*>(info);
+  if (server || level != 2 || !printer || !printer->pPrinterName || !printer->pPortName || !printer->pDriverName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (Find(printer->pPrinterName)) {
+    SetLastError(ERROR_PRINTER_ALREADY_EXISTS);
+    return nullptr;
+  }
+  SimPrinter added{printer->pPrinterName, printer->pPortName, printer->pDriverName, Text(printer->pPrintProcessor),
+                   OtherMembersEmpty(*printer), {}, account, 0};
+  if (printer->pSecurityDescriptor) added.securityDescriptor = SelfRelativeCopy(printer->pSecurityDescriptor);
+  journal_.push_back(L"AddPrinter " + added.name);
+  printers_.push_back(std::move(added));
+  return NewHandle({false, printer->pPrinterName, PRINTER_ALL_ACCESS});
+}
+
+BOOL SimSpooler::OnSetPrinter(HANDLE handle, DWORD level, const BYTE* info, DWORD command) {
+  Guard guard(lock_);
+  const OpenHandle* open = FindHandle(handle);
+  SimPrinter* printer = open && !open->xcv ? Find(open->printer) : nullptr;
+  if (!printer) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (level != 0 || info || command != PRINTER_CONTROL_PURGE) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  ++printer->purges;
+  journal_.push_back(L"Purge " + printer->name);
+  return TRUE;
+}
+
+BOOL SimSpooler::OnDeletePrinter(HANDLE handle) {
+  Guard guard(lock_);
+  const OpenHandle* open = FindHandle(handle);
+  SimPrinter* printer = open && !open->xcv ? Find(open->printer) : nullptr;
+  if (!printer) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (auto error = deleteError_.find(printer->name); error != deleteError_.end()) {
+    SetLastError(error->second);
+    return FALSE;
+  }
+  const std::wstring name = printer->name;
+  journal_.push_back(L"DeletePrinter " + name);
+  printers_.erase(printers_.begin() + (printer - printers_.data()));
+  // A deleted printer is nobody's default any more.
+  std::erase_if(defaults_, [&name](const auto& entry) { return _wcsicmp(entry.second.c_str(), name.c_str()) == 0; });
+  return TRUE;
+}
+
+BOOL SimSpooler::OnGetDefaultPrinter(LPWSTR buffer, DWORD* size) {
+  const std::wstring account = SimTerminalServer::Instance().CallingAccount();
+  Guard guard(lock_);
+  if (!size) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto found = defaults_.find(account);
+  if (found == defaults_.end()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  const DWORD needed = static_cast<DWORD>(found->second.size() + 1);
+  if (!buffer || *size < needed) {
+    *size = needed;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::memcpy(buffer, found->second.c_str(), needed * sizeof(wchar_t));
+  *size = needed;
+  return TRUE;
+}
+
+// An empty name keeps the current default, or picks the first printer when there is none.
+BOOL SimSpooler::OnSetDefaultPrinter(LPCWSTR name) {
+  const std::wstring account = SimTerminalServer::Instance().CallingAccount();
+  Guard guard(lock_);
+  std::wstring printer = Text(name);
+  if (printer.empty()) {
+    if (defaults_.count(account) || printers_.empty()) return TRUE;
+    printer = printers_.front().name;
+  } else if (!Find(printer)) {
+    SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return FALSE;
+  }
+  journal_.push_back(L"SetDefault " + account + L": " + printer);
+  defaults_[account] = printer;
+  return TRUE;
+}
+
+}  // namespace sim
+
+// The spooler calls of this executable (winspool's are not imported through slots, so these
+// definitions replace them at link time).
+extern "C" {
+
+WINBOOL WINAPI OpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW defaults) {
+  return sim::SimSpooler::Instance().OnOpenPrinter(name, handle, defaults);
+}
+
+WINBOOL WINAPI ClosePrinter(HANDLE handle) { return sim::SimSpooler::Instance().OnClosePrinter(handle); }
+
+WINBOOL WINAPI XcvDataW(HANDLE handle, PCWSTR command, PBYTE input, DWORD inputSize, PBYTE output, DWORD outputSize,
+                        PDWORD needed, PDWORD status) {
+  return sim::SimSpooler::Instance().OnXcvData(handle, command, input, inputSize, output, outputSize, needed, status);
+}
+
+HANDLE WINAPI AddPrinterW(LPWSTR server, DWORD level, LPBYTE info) {
+  return sim::SimSpooler::Instance().OnAddPrinter(server, level, info);
+}
+
+WINBOOL WINAPI SetPrinterW(HANDLE handle, DWORD level, LPBYTE info, DWORD command) {
+  return sim::SimSpooler::Instance().OnSetPrinter(handle, level, info, command);
+}
+
+WINBOOL WINAPI DeletePrinter(HANDLE handle) { return sim::SimSpooler::Instance().OnDeletePrinter(handle); }
+
+WINBOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size) {
+  return sim::SimSpooler::Instance().OnGetDefaultPrinter(buffer, size);
+}
+
+WINBOOL WINAPI SetDefaultPrinterW(LPCWSTR name) { return sim::SimSpooler::Instance().OnSetDefaultPrinter(name); }
+
+}  // extern "C"

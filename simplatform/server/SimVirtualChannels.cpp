@@ -1,0 +1,239 @@
+#include "SimVirtualChannels.h"
+
+#include <wtsapi32.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+constexpr size_t kChunkDataSize = 1600;
+constexpr uint32_t kFlagFirst = 0x1;
+constexpr uint32_t kFlagLast = 0x2;
+
+void PutU32(std::vector<uint8_t>& bytes, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(value >> 8 * i));
+}
+
+std::vector<uint8_t> MakeChunk(uint32_t totalLength, uint32_t flags, const uint8_t* data, size_t size) {
+  std::vector<uint8_t> chunk;
+  chunk.reserve(8 + size);
+  PutU32(chunk, totalLength);
+  PutU32(chunk, flags);
+  chunk.insert(chunk.end(), data, data + size);
+  return chunk;
+}
+
+}  // namespace
+
+SimVirtualChannels& SimVirtualChannels::Instance() {
+  static SimVirtualChannels channels;
+  return channels;
+}
+
+void SimVirtualChannels::Reset() {
+  Guard guard(lock_);
+  clients_.clear();
+  written_.clear();
+  opens_ = closes_ = invalidCloses_ = 0;
+}
+
+void SimVirtualChannels::SetClient(DWORD sessionId, SimMessageSink* client) {
+  Guard guard(lock_);
+  if (client) {
+    clients_[sessionId] = client;
+  } else {
+    clients_.erase(sessionId);
+  }
+}
+
+bool SimVirtualChannels::SendToServer(DWORD sessionId, const std::string& channelName,
+                                      const std::vector<uint8_t>& message) {
+  std::vector<std::vector<uint8_t>> chunks;
+  const auto total = static_cast<uint32_t>(message.size());
+  size_t start = 0;
+  do {
+    const size_t length = std::min(kChunkDataSize, message.size() - start);
+    const uint32_t flags = (start == 0 ? kFlagFirst : 0) | (start + length == message.size() ? kFlagLast : 0);
+    chunks.push_back(MakeChunk(total, flags, message.data() + start, length));
+    start += length;
+  } while (start < message.size());
+  return Queue(sessionId, channelName, std::move(chunks));
+}
+
+bool SimVirtualChannels::SendChunkToServer(DWORD sessionId, const std::string& channelName, uint32_t totalLength,
+                                           uint32_t flags, const std::vector<uint8_t>& data) {
+  return Queue(sessionId, channelName, {MakeChunk(totalLength, flags, data.data(), data.size())});
+}
+
+bool SimVirtualChannels::Queue(DWORD sessionId, const std::string& name, std::vector<std::vector<uint8_t>> chunks) {
+  Guard guard(lock_);
+  auto channel = FindOpen(sessionId, name);
+  if (!channel) return false;
+  for (auto& chunk : chunks) channel->chunks.push_back(std::move(chunk));
+  SetEvent(channel->chunkQueued.get());
+  return true;
+}
+
+size_t SimVirtualChannels::Opens() {
+  Guard guard(lock_);
+  return opens_;
+}
+
+size_t SimVirtualChannels::Closes() {
+  Guard guard(lock_);
+  return closes_;
+}
+
+size_t SimVirtualChannels::InvalidCloses() {
+  Guard guard(lock_);
+  return invalidCloses_;
+}
+
+size_t SimVirtualChannels::OpenChannels() {
+  Guard guard(lock_);
+  return open_.size();
+}
+
+size_t SimVirtualChannels::BlockedReads() {
+  Guard guard(lock_);
+  return blockedReads_;
+}
+
+std::vector<std::vector<uint8_t>> SimVirtualChannels::Written(DWORD sessionId, const std::string& channelName) {
+  Guard guard(lock_);
+  auto found = written_.find({sessionId, channelName});
+  return found == written_.end() ? std::vector<std::vector<uint8_t>>{} : found->second;
+}
+
+std::shared_ptr<SimVirtualChannels::Channel> SimVirtualChannels::FindOpen(DWORD sessionId, const std::string& name) {
+  // The most recently opened channel of that name wins.
+  std::shared_ptr<Channel> found;
+  for (const auto& [handle, channel] : open_) {
+    if (channel->sessionId == sessionId && channel->name == name) found = channel;
+  }
+  return found;
+}
+
+std::shared_ptr<SimVirtualChannels::Channel> SimVirtualChannels::FromHandle(HANDLE handle) {
+  auto found = open_.find(handle);
+  return found == open_.end() ? nullptr : found->second;
+}
+
+HANDLE SimVirtualChannels::Open(DWORD sessionId, const char* channelName) {
+  Guard guard(lock_);
+  if (!channelName || !clients_.count(sessionId)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  auto channel = std::make_shared<Channel>();
+  channel->sessionId = sessionId;
+  channel->name = channelName;
+  const auto handle = reinterpret_cast<HANDLE>(nextHandle_ += 4);
+  open_[handle] = std::move(channel);
+  ++opens_;
+  return handle;
+}
+
+// Hands the message to the client outside the lock: the client may answer at once.
+BOOL SimVirtualChannels::Write(HANDLE handle, const char* buffer, ULONG length, ULONG* written) {
+  SimMessageSink* client = nullptr;
+  std::shared_ptr<Channel> channel;
+  {
+    Guard guard(lock_);
+    channel = FromHandle(handle);
+    if (!channel) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    auto found = clients_.find(channel->sessionId);
+    if (found == clients_.end()) {
+      SetLastError(ERROR_GEN_FAILURE);
+      return FALSE;
+    }
+    client = found->second;
+    written_[{channel->sessionId, channel->name}].emplace_back(buffer, buffer + length);
+  }
+  if (written) *written = length;
+  client->Deliver(channel->sessionId, channel->name, std::vector<uint8_t>(buffer, buffer + length));
+  return TRUE;
+}
+
+BOOL SimVirtualChannels::Read(HANDLE handle, ULONG timeout, char* buffer, ULONG size, ULONG* bytesRead) {
+  std::shared_ptr<Channel> channel;
+  {
+    Guard guard(lock_);
+    channel = FromHandle(handle);
+  }
+  if (!channel) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  for (;;) {
+    {
+      Guard guard(lock_);
+      if (channel->closed) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+      }
+      if (channel->nextChunk < channel->chunks.size()) {
+        const auto& chunk = channel->chunks[channel->nextChunk];
+        if (chunk.size() > size) {
+          SetLastError(ERROR_INSUFFICIENT_BUFFER);
+          return FALSE;
+        }
+        std::memcpy(buffer, chunk.data(), chunk.size());
+        *bytesRead = static_cast<ULONG>(chunk.size());
+        ++channel->nextChunk;
+        return TRUE;
+      }
+      ++blockedReads_;
+    }
+    const DWORD waited = WaitForSingleObject(channel->chunkQueued.get(), timeout);
+    {
+      Guard guard(lock_);
+      --blockedReads_;
+    }
+    if (waited != WAIT_OBJECT_0) {
+      SetLastError(waited == WAIT_TIMEOUT ? ERROR_IO_INCOMPLETE : GetLastError());
+      return FALSE;
+    }
+  }
+}
+
+BOOL SimVirtualChannels::Close(HANDLE handle) {
+  Guard guard(lock_);
+  auto channel = FromHandle(handle);
+  if (!channel) {
+    ++invalidCloses_;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  open_.erase(handle);
+  channel->closed = true;
+  SetEvent(channel->chunkQueued.get());
+  ++closes_;
+  return TRUE;
+}
+
+}  // namespace sim
+
+// The server-side virtual-channel calls of this executable.
+extern "C" {
+
+HANDLE WINAPI WTSVirtualChannelOpen(HANDLE, DWORD sessionId, LPSTR virtualName) {
+  return sim::SimVirtualChannels::Instance().Open(sessionId, virtualName);
+}
+
+WINBOOL WINAPI WTSVirtualChannelClose(HANDLE channel) { return sim::SimVirtualChannels::Instance().Close(channel); }
+
+WINBOOL WINAPI WTSVirtualChannelRead(HANDLE channel, ULONG timeout, PCHAR buffer, ULONG size, PULONG bytesRead) {
+  return sim::SimVirtualChannels::Instance().Read(channel, timeout, buffer, size, bytesRead);
+}
+
+WINBOOL WINAPI WTSVirtualChannelWrite(HANDLE channel, PCHAR buffer, ULONG length, PULONG written) {
+  return sim::SimVirtualChannels::Instance().Write(channel, buffer, length, written);
+}
+
+}  // extern "C"

@@ -1,0 +1,81 @@
+// The server end of simulated static virtual channels, as WTSVirtualChannelOpen/Read/Write/Close
+// report them. A channel opens only in a session whose client is registered. What the server
+// writes goes whole to that client's message sink; what the client sends back is split into the
+// platform's chunks (8-byte header with the total length and the FIRST/LAST flags, then at most
+// 1600 data bytes), which the server's reads return one at a time. Closing a channel releases a
+// read blocked on it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SimLock.h"
+#include "SimMessageSink.h"
+#include "UniqueHandle.h"
+
+namespace sim {
+
+class SimVirtualChannels {
+ public:
+  static SimVirtualChannels& Instance();
+
+  // Forgets the clients; channels still open stay valid until closed.
+  void Reset();
+  // The client end of every channel of the session (null: the session has no client).
+  void SetClient(DWORD sessionId, SimMessageSink* client);
+
+  // Queues a message from the client on the session's open channel of that name, split into
+  // chunks; false if no such channel is open.
+  bool SendToServer(DWORD sessionId, const std::string& channelName, const std::vector<uint8_t>& message);
+  // Queues one chunk exactly as given (header fields and data), for malformed input.
+  bool SendChunkToServer(DWORD sessionId, const std::string& channelName, uint32_t totalLength, uint32_t flags,
+                         const std::vector<uint8_t>& data);
+
+  size_t Opens();
+  size_t Closes();
+  // Close calls on handles that were not open (already closed, or never opened).
+  size_t InvalidCloses();
+  size_t OpenChannels();
+  // Reads currently waiting for a chunk.
+  size_t BlockedReads();
+  // The messages the server wrote on the session's channels of that name, in order.
+  std::vector<std::vector<uint8_t>> Written(DWORD sessionId, const std::string& channelName);
+
+  // The platform calls.
+  HANDLE Open(DWORD sessionId, const char* channelName);
+  BOOL Write(HANDLE handle, const char* buffer, ULONG length, ULONG* written);
+  BOOL Read(HANDLE handle, ULONG timeout, char* buffer, ULONG size, ULONG* bytesRead);
+  BOOL Close(HANDLE handle);
+
+ private:
+  struct Channel {
+    DWORD sessionId = 0;
+    std::string name;
+    std::vector<std::vector<uint8_t>> chunks;  // queued for the server's reads, header included
+    size_t nextChunk = 0;
+    bool closed = false;
+    quil::UniqueHandle chunkQueued{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  };
+
+  SimVirtualChannels() = default;
+  std::shared_ptr<Channel> FindOpen(DWORD sessionId, const std::string& name);
+  std::shared_ptr<Channel> FromHandle(HANDLE handle);
+  bool Queue(DWORD sessionId, const std::string& name, std::vector<std::vector<uint8_t>> chunks);
+
+  CriticalSection lock_;
+  std::map<DWORD, SimMessageSink*> clients_;
+  std::map<HANDLE, std::shared_ptr<Channel>> open_;
+  std::map<std::pair<DWORD, std::string>, std::vector<std::vector<uint8_t>>> written_;
+  uintptr_t nextHandle_ = 0x7C00;
+  size_t opens_ = 0;
+  size_t closes_ = 0;
+  size_t invalidCloses_ = 0;
+  size_t blockedReads_ = 0;
+};
+
+}  // namespace sim

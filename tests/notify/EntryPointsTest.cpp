@@ -1,0 +1,166 @@
+// The exported logon and logoff entry points and the session registry behind them.
+#include <gmock/gmock.h>
+
+#include "CQuilSessionRegistry.h"
+#include "NotifyModule.h"
+#include "NotifyTestSupport.h"
+#include "QuillonNotify.h"
+#include "TestLogFile.h"
+
+namespace quil::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+class EntryPointsTest : public NotifyTest {
+ protected:
+  void SetUp() override {
+    NotifyTest::SetUp();
+    sessions_.AddSession(1, L"RDP-Tcp#0", L"alice", L"CORP");
+    sessions_.AddSession(2, L"RDP-Tcp#1", L"bob");
+    channels_.SetClient(1, &client_);
+    channels_.SetClient(2, &client_);
+  }
+  void TearDown() override {
+    QuilEventLogoff(1, nullptr);
+    QuilEventLogoff(2, nullptr);
+  }
+  HANDLE Token(DWORD sessionId) {
+    HANDLE token = nullptr;
+    EXPECT_TRUE(WTSQueryUserToken(sessionId, &token));
+    return token;
+  }
+  bool WaitForExchanges(size_t count) {
+    return WaitUntil([&] { return channels_.Closes() >= count && channels_.OpenChannels() == 0; });
+  }
+
+  ScriptedClient client_{{{u"Inkjet", true}}};
+};
+
+TEST_F(EntryPointsTest, LogonQueriesUserAndDomainAndStartsTheSession) {
+  QuilEventLogon(1, Token(1));
+  ASSERT_TRUE(WaitForExchanges(1));
+  EXPECT_TRUE(spooler_.Printer(L"Inkjet (alice : 1)"));
+  EXPECT_THAT(sessions_.LookedUpAccounts(), ElementsAre(L"CORP\\alice"));
+  EXPECT_EQ(sessions_.OutstandingAllocations(), 0u) << "both session texts are freed";
+  EXPECT_EQ(TestLogFile::CountMessage("Logon session 1"), 1u);
+  EXPECT_EQ(TestLogFile::CountMessage("Session 1 user is alice"), 1u);
+  EXPECT_EQ(TestLogFile::CountMessage("Session 1 domain is CORP"), 1u);
+  EXPECT_EQ(TestLogFile::CountMessage("CQuilUserSession::Logon"), 1u);
+}
+
+TEST_F(EntryPointsTest, SessionWithoutADomainUsesTheBareUserName) {
+  QuilEventLogon(2, Token(2));
+  ASSERT_TRUE(WaitForExchanges(1));
+  EXPECT_TRUE(spooler_.Printer(L"Inkjet (bob : 2)"));
+  EXPECT_THAT(sessions_.LookedUpAccounts(), ElementsAre(L"bob"));
+  EXPECT_EQ(spooler_.DefaultPrinterOf(L"bob"), L"Inkjet (bob : 2)");
+}
+
+TEST_F(EntryPointsTest, SecondLogonForARegisteredSessionIsIgnored) {
+  QuilEventLogon(1, Token(1));
+  QuilEventLogon(1, Token(1));
+  ASSERT_TRUE(WaitForExchanges(1));
+  EXPECT_EQ(client_.CountRequests(), 1u);
+  EXPECT_EQ(TestLogFile::CountMessage("CQuilUserSession::Logon"), 1u);
+  EXPECT_EQ(spooler_.Printers().size(), 1u);
+}
+
+TEST_F(EntryPointsTest, LogoffOfAnUnknownSessionOnlyLogs) {
+  QuilEventLogoff(9, nullptr);
+  EXPECT_EQ(TestLogFile::CountMessage("Logoff session 9"), 1u);
+  EXPECT_TRUE(spooler_.Journal().empty());
+  EXPECT_FALSE(CQuilSessionRegistry::Instance().IsRegistered(9));
+}
+
+TEST_F(EntryPointsTest, SessionWithoutAUserNameIsNotRegistered) {
+  QuilEventLogon(7, nullptr);
+  EXPECT_EQ(TestLogFile::CountMessage("Logon session 7"), 1u);
+  EXPECT_EQ(TestLogFile::CountMessage("CQuilUserSession::Logon"), 0u);
+  EXPECT_FALSE(CQuilSessionRegistry::Instance().IsRegistered(7));
+}
+
+TEST_F(EntryPointsTest, LogonLogoffLogonRequestsThePrintersAnew) {
+  QuilEventLogon(1, Token(1));
+  ASSERT_TRUE(WaitForExchanges(1));
+  QuilEventLogoff(1, nullptr);
+  EXPECT_FALSE(CQuilSessionRegistry::Instance().IsRegistered(1));
+  EXPECT_TRUE(spooler_.Printers().empty());
+
+  QuilEventLogon(1, Token(1));
+  ASSERT_TRUE(WaitForExchanges(2));
+  EXPECT_EQ(client_.CountRequests(), 2u);
+  EXPECT_EQ(spooler_.Printer(L"Inkjet (alice : 1)")->port, L"QPRN[1:0:2]");
+  EXPECT_EQ(TestLogFile::CountMessage("CQuilUserSession::Logon"), 2u);
+}
+
+TEST_F(EntryPointsTest, TwoSessionsAtOnceShareThePortCounter) {
+  QuilEventLogon(1, Token(1));
+  ASSERT_TRUE(WaitForExchanges(1));
+  QuilEventLogon(2, Token(2));
+  ASSERT_TRUE(WaitForExchanges(2));
+  EXPECT_EQ(spooler_.Printer(L"Inkjet (alice : 1)")->port, L"QPRN[1:0:1]");
+  EXPECT_EQ(spooler_.Printer(L"Inkjet (bob : 2)")->port, L"QPRN[2:0:2]");
+  EXPECT_EQ(spooler_.DefaultPrinterOf(L"CORP\\alice"), L"Inkjet (alice : 1)");
+  EXPECT_EQ(spooler_.DefaultPrinterOf(L"bob"), L"Inkjet (bob : 2)");
+  QuilEventLogoff(1, nullptr);
+  EXPECT_EQ(spooler_.Printers().size(), 1u) << "only the session's own printers go";
+}
+
+TEST_F(EntryPointsTest, WithoutAUsableTokenNoDefaultPrinterIsTouched) {
+  spooler_.AddExistingPrinter(L"System Printer");
+  spooler_.SetDefaultPrinterOf(L"", L"System Printer");
+  QuilEventLogon(1, nullptr);
+  ASSERT_TRUE(WaitForExchanges(1));
+  EXPECT_TRUE(spooler_.Printer(L"Inkjet (alice : 1)")) << "the printer is still made";
+  QuilEventLogoff(1, nullptr);
+  EXPECT_EQ(spooler_.DefaultPrinterOf(L""), L"System Printer") << "the service's own default is not the user's";
+  EXPECT_FALSE(spooler_.DefaultPrinterOf(L"CORP\\alice"));
+  for (const auto& entry : spooler_.Journal()) EXPECT_NE(entry.rfind(L"SetDefault", 0), 0u) << entry;
+}
+
+// Wine reports session 1 for every token.
+TEST_F(EntryPointsTest, WinlogonEntriesTakeTheSessionFromTheToken) {
+  WLX_NOTIFICATION_INFO info{};
+  info.Size = sizeof(info);
+  info.hToken = Token(1);
+  DWORD sessionId = 0;
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(info.hToken, TokenSessionId, &sessionId, sizeof(sessionId), &size));
+  ASSERT_EQ(sessionId, 1u);
+
+  WLEventLogon(&info);
+  ASSERT_TRUE(WaitForExchanges(1));
+  EXPECT_TRUE(spooler_.Printer(L"Inkjet (alice : 1)"));
+  EXPECT_EQ(spooler_.DefaultPrinterOf(L"CORP\\alice"), L"Inkjet (alice : 1)") << "the token is the user's";
+  WLEventLogoff(&info);
+  EXPECT_FALSE(CQuilSessionRegistry::Instance().IsRegistered(1));
+  EXPECT_TRUE(spooler_.Printers().empty());
+  EXPECT_EQ(TestLogFile::CountMessage("Logoff session 1"), 1u);
+}
+
+TEST_F(EntryPointsTest, WinlogonEntriesWithAnUnreadableTokenDoNothing) {
+  const UniqueHandle notAToken(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  WLX_NOTIFICATION_INFO info{};
+  info.hToken = notAToken.get();
+  WLEventLogon(&info);
+  WLEventLogoff(&info);
+  info.hToken = nullptr;
+  WLEventLogon(&info);
+  WLEventLogon(nullptr);
+  EXPECT_FALSE(TestLogFile::Exists());
+  EXPECT_FALSE(CQuilSessionRegistry::Instance().IsRegistered(1));
+}
+
+TEST(NotifyModule, DirectoryOfTheModuleEndsInABackslash) {
+  RecordModule(GetModuleHandleW(nullptr));
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring file(path, length);
+  EXPECT_EQ(Module(), GetModuleHandleW(nullptr));
+  EXPECT_EQ(ModuleDirectory(), file.substr(0, file.rfind(L'\\') + 1));
+  EXPECT_EQ(ModuleDirectory().back(), L'\\');
+}
+
+}  // namespace
+}  // namespace quil::test

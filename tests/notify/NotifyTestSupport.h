@@ -1,0 +1,41 @@
+// Shared set-up of the session printer manager's tests: the simulated sessions, channels and
+// spooler start empty, and the log file is removed.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "ScriptedClient.h"
+#include "SimSpooler.h"
+#include "SimTerminalServer.h"
+#include "SimVirtualChannels.h"
+#include "UniqueHandle.h"
+
+namespace quil::test {
+
+// Bounded polling of a condition that another thread brings about.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs = 10000) {
+  for (DWORD waited = 0;; waited += 5) {
+    if (condition()) return true;
+    if (waited >= timeoutMs) return false;
+    Sleep(5);
+  }
+}
+
+// Opens (or creates) a named auto-reset event; the handle keeps it alive, so a signal set
+// before the code under test opens it is not lost.
+UniqueHandle NamedEvent(const std::wstring& name);
+
+class NotifyTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+
+  sim::SimTerminalServer& sessions_ = sim::SimTerminalServer::Instance();
+  sim::SimVirtualChannels& channels_ = sim::SimVirtualChannels::Instance();
+  sim::SimSpooler& spooler_ = sim::SimSpooler::Instance();
+};
+
+}  // namespace quil::test
