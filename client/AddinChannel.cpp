@@ -1,0 +1,175 @@
+#include "AddinChannel.h"
+
+#include <cstring>
+#include <span>
+
+namespace {
+
+VOID VCAPITYPE InitEventProc(LPVOID initHandle, UINT event, LPVOID, UINT) {
+  try {
+    CAddinChannelRegistry::Instance().OnInitEvent(initHandle, event);
+  } catch (...) {
+    // Nothing may escape into the remote-desktop client.
+  }
+}
+
+VOID VCAPITYPE OpenEventProc(DWORD openHandle, UINT event, LPVOID data, UINT32 length,
+                             UINT32 totalLength, UINT32 flags) {
+  try {
+    CAddinChannelRegistry::Instance().OnOpenEvent(openHandle, event, data, length, totalLength,
+                                                  flags);
+  } catch (...) {
+    // Nothing may escape into the remote-desktop client; the message is lost.
+  }
+}
+
+quil::UniqueHandle CreateAutoResetEvent() {
+  return quil::UniqueHandle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+}
+
+}  // namespace
+
+CAddinChannel::CAddinChannel(std::string name, const CHANNEL_ENTRY_POINTS* entryPoints,
+                             IQuilVirtChannelCallback* handler)
+    : name_(std::move(name)),
+      entryPoints_(entryPoints),
+      writeComplete_(CreateAutoResetEvent()),
+      writeCancelled_(CreateAutoResetEvent()),
+      terminated_(CreateAutoResetEvent()),
+      handler_(handler) {}
+
+std::unique_ptr<CAddinChannel> CAddinChannel::Create(std::string name,
+                                                     const CHANNEL_ENTRY_POINTS* entryPoints,
+                                                     IQuilVirtChannelCallback* handler) {
+  std::unique_ptr<CAddinChannel> channel(new CAddinChannel(std::move(name), entryPoints, handler));
+  if (!channel->writeComplete_ || !channel->writeCancelled_ || !channel->terminated_) {
+    return nullptr;
+  }
+  return channel;
+}
+
+void CAddinChannel::Open(LPVOID initHandle) {
+  DWORD handle = 0;
+  if (entryPoints_->pVirtualChannelOpen(initHandle, &handle, const_cast<PCHAR>(name_.c_str()),
+                                        &OpenEventProc) == CHANNEL_RC_OK) {
+    openHandle_ = handle;
+  }
+}
+
+void CAddinChannel::Close() { entryPoints_->pVirtualChannelClose(openHandle_); }
+
+bool CAddinChannel::Write(const void* data, DWORD length) {
+  quil::ScopedLock turn(writeLock_);
+  void* bytes = const_cast<void*>(data);
+  if (entryPoints_->pVirtualChannelWrite(openHandle_, bytes, length, bytes) != CHANNEL_RC_OK) {
+    return false;
+  }
+  const HANDLE events[] = {writeComplete_.get(), writeCancelled_.get(), terminated_.get()};
+  return WaitForMultipleObjects(3, events, FALSE, INFINITE) == WAIT_OBJECT_0;
+}
+
+void CAddinChannel::OnChunk(const void* data, UINT32 length, UINT32 totalLength, UINT32 flags) {
+  using Result = quil::CQuilMessageAssembler::Result;
+  if (!data && length != 0) return;
+  const std::span<const uint8_t> chunk(static_cast<const uint8_t*>(data), length);
+  if (assembler_.AddChunk(chunk, totalLength, flags) != Result::kComplete) return;
+  auto message = assembler_.TakeMessage();
+  if (handler_) handler_->OnData(std::move(message));
+}
+
+CAddinChannelRegistry& CAddinChannelRegistry::Instance() {
+  static CAddinChannelRegistry registry;
+  return registry;
+}
+
+const CHANNEL_ENTRY_POINTS* CAddinChannelRegistry::EntryPoints() const {
+  return static_cast<const CHANNEL_ENTRY_POINTS*>(entryPoints_.get());
+}
+
+bool CAddinChannelRegistry::CopyEntryPoints(const CHANNEL_ENTRY_POINTS* entryPoints) {
+  // The add-in calls all four entry points, so a shorter table than the one it knows is refused.
+  if (!entryPoints || entryPoints->cbSize < sizeof(CHANNEL_ENTRY_POINTS)) return false;
+  quil::UniqueLocalMemory copy(LocalAlloc(LPTR, entryPoints->cbSize));
+  if (!copy) return false;
+  std::memcpy(copy.get(), entryPoints, entryPoints->cbSize);
+  entryPoints_ = std::move(copy);
+  return true;
+}
+
+bool CAddinChannelRegistry::Register(const char* name, IQuilVirtChannelCallback* handler) {
+  const CHANNEL_ENTRY_POINTS* entryPoints = EntryPoints();
+  if (!entryPoints || std::strlen(name) > CHANNEL_NAME_LEN) return false;
+  CHANNEL_DEF definition{};
+  std::strncpy(definition.name, name, CHANNEL_NAME_LEN);
+  definition.options = CHANNEL_OPTION_SHOW_PROTOCOL;
+  LPVOID initHandle = nullptr;
+  const UINT result = entryPoints->pVirtualChannelInit(
+      &initHandle, &definition, 1, VIRTUAL_CHANNEL_VERSION_WIN2000, &InitEventProc);
+  if (result != CHANNEL_RC_OK || !(definition.options & CHANNEL_OPTION_INITIALIZED)) return false;
+  auto channel = CAddinChannel::Create(name, entryPoints, handler);
+  if (!channel) return false;
+  channels_.push_back(std::move(channel));
+  return true;
+}
+
+CAddinChannel* CAddinChannelRegistry::Find(DWORD openHandle) const {
+  if (openHandle == 0) return nullptr;  // the handle of a channel that was never opened
+  for (const auto& channel : channels_) {
+    if (channel->OpenHandle() == openHandle) return channel.get();
+  }
+  return nullptr;
+}
+
+void CAddinChannelRegistry::OnConnected(LPVOID initHandle) {
+  // One connection raises one event per registration: every channel gets an open attempt under
+  // each registration's handle, and only the attempt under its own registration succeeds.
+  for (const auto& channel : channels_) channel->Open(initHandle);
+  const bool first = !connectedOnce_;
+  connectedOnce_ = true;
+  for (const auto& channel : channels_) {
+    if (!channel->Handler()) continue;
+    if (first) {
+      channel->Handler()->OnConnected(channel.get());
+    } else {
+      channel->Handler()->OnReconnected(channel.get());
+    }
+  }
+}
+
+void CAddinChannelRegistry::OnInitEvent(LPVOID initHandle, UINT event) {
+  switch (event) {
+    case CHANNEL_EVENT_CONNECTED:
+      OnConnected(initHandle);
+      break;
+    case CHANNEL_EVENT_DISCONNECTED:
+      for (const auto& channel : channels_) channel->Close();
+      break;
+    case CHANNEL_EVENT_TERMINATED:
+      for (const auto& channel : channels_) {
+        channel->OnTerminated();
+        if (channel->Handler()) channel->Handler()->OnTerminated();
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void CAddinChannelRegistry::OnOpenEvent(DWORD openHandle, UINT event, LPVOID data, UINT32 length,
+                                        UINT32 totalLength, UINT32 flags) {
+  CAddinChannel* channel = Find(openHandle);
+  if (!channel) return;
+  switch (event) {
+    case CHANNEL_EVENT_DATA_RECEIVED:
+      channel->OnChunk(data, length, totalLength, flags);
+      break;
+    case CHANNEL_EVENT_WRITE_COMPLETE:
+      channel->OnWriteComplete();
+      break;
+    case CHANNEL_EVENT_WRITE_CANCELLED:
+      channel->OnWriteCancelled();
+      break;
+    default:
+      break;
+  }
+}

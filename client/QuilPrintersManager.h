@@ -1,0 +1,35 @@
+// The handler of the printer-list channel "QPrn": answers the server's printer-count and printer
+// requests from a snapshot of the computer's printers taken when the add-in is loaded.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "AddinChannel.h"
+#include "PrinterListAnswer.h"
+#include "QuilVirtChannelCallback.h"
+
+class CQuilPrintersManager final : public IQuilVirtChannelCallback {
+ public:
+  // Takes the snapshot: the local printers and connections, and the user's default printer.
+  CQuilPrintersManager();
+
+  void OnConnected(CAddinChannel* channel) override { channel_ = channel; }
+  void OnReconnected(CAddinChannel*) override {}
+  // Answers the request on a worker thread of its own, which owns the request.
+  void OnData(std::vector<uint8_t> message) override;
+  void OnTerminated() override {}
+
+ private:
+  struct Request {
+    CQuilPrintersManager* handler;
+    std::vector<uint8_t> message;
+    void Run() { handler->Answer(message); }
+  };
+
+  void Answer(const std::vector<uint8_t>& request);
+
+  std::atomic<CAddinChannel*> channel_{nullptr};
+  quil::PrinterSnapshot snapshot_;  // read-only after construction
+};

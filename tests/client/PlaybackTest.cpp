@@ -1,0 +1,161 @@
+// Job playback through the real add-in on printers of Wine's PostScript driver: what the printer
+// puts into its output file, and the acknowledgement of every message.
+#include "ClientTestSupport.h"
+#include "SpoolMessages.h"
+
+namespace quil::test {
+namespace {
+
+const std::wstring kPrinterA = L"Quillon Playback A";
+const std::wstring kPrinterB = L"Quillon Playback B";
+
+Bytes JobStartFor(const std::wstring& printer, const std::wstring& document,
+                  const std::vector<uint8_t>& devMode = JobDevMode(0, 0)) {
+  const std::u16string printerName(printer.begin(), printer.end());
+  const std::u16string documentName(document.begin(), document.end());
+  return BuildJobStart(std::span<const uint8_t, JobStartLayout::kDevModeSize>(devMode.data(),
+                                                                              devMode.size()),
+                       printerName, documentName);
+}
+
+class PlaybackTest : public AddinTest {
+ protected:
+  void SetUp() override {
+    InstallPostScriptDriver();
+    outputA_ = AddFilePrinter(kPrinterA, L"playback-a.ps");
+    outputB_ = AddFilePrinter(kPrinterB, L"playback-b.ps");
+    LoadAndConnect();
+  }
+
+  // Sends a message and expects its acknowledgement.
+  void Send(const Bytes& message, const Bytes& expectedAck) {
+    EXPECT_EQ(Ask("QSpl", message), expectedAck);
+  }
+  void SendJob(const std::wstring& printer, const std::vector<Bytes>& pages,
+               const std::vector<uint8_t>& devMode = JobDevMode(0, 0)) {
+    Send(JobStartFor(printer, L"Quillon report", devMode), BuildJobStartAck());
+    for (const Bytes& page : pages) Send(BuildPage(page), BuildPageAck());
+    Send(BuildJobEnd(), BuildJobEndAck());
+  }
+
+  std::wstring outputA_;
+  std::wstring outputB_;
+};
+
+TEST_F(PlaybackTest, AJobOfThreePagesPrintsOneDocumentOfThreePages) {
+  SendJob(kPrinterA, {MakePageMetafile(1), MakePageMetafile(2), MakePageMetafile(3)});
+  const auto acks = server_.Messages("QSpl");
+  ASSERT_EQ(acks.size(), 5u);
+  EXPECT_EQ(acks[0].size(), 4u);
+  for (int page = 1; page <= 3; ++page) EXPECT_EQ(acks[page].size(), kPageAckSize);
+  EXPECT_EQ(acks[4].size(), 4u);
+  const std::string printed = ReadFileText(outputA_);
+  EXPECT_EQ(CountPostScriptPages(printed), 3);
+  EXPECT_NE(printed.find("%%Title: Quillon report"), std::string::npos);
+  EXPECT_NE(printed.find("Portrait"), std::string::npos);
+}
+
+TEST_F(PlaybackTest, AJobForAMissingPrinterIsAcknowledgedAndPrintsNothing) {
+  SendJob(L"Quillon No Such Printer", {MakePageMetafile(1), MakePageMetafile(2)});
+  EXPECT_EQ(server_.Messages("QSpl").size(), 4u);
+  EXPECT_FALSE(FileExists(outputA_));
+  EXPECT_FALSE(FileExists(outputB_));
+}
+
+TEST_F(PlaybackTest, AnInvalidPageIsSkipped) {
+  Bytes garbage = MakePageMetafile(2);
+  garbage[0] ^= 0xFF;  // no longer an EMF header record
+  SendJob(kPrinterA, {MakePageMetafile(1), garbage, Bytes(3, 0), MakePageMetafile(3)});
+  EXPECT_EQ(server_.Messages("QSpl").size(), 6u);
+  EXPECT_EQ(CountPostScriptPages(ReadFileText(outputA_)), 2);
+}
+
+TEST_F(PlaybackTest, ASecondJobStartAbortsTheOpenJob) {
+  Send(JobStartFor(kPrinterA, L"first"), BuildJobStartAck());
+  Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
+  SendJob(kPrinterB, {MakePageMetafile(2)});
+  EXPECT_FALSE(FileExists(outputA_));
+  EXPECT_EQ(CountPostScriptPages(ReadFileText(outputB_)), 1);
+}
+
+TEST_F(PlaybackTest, PagesAndJobEndWithoutAJobAreAcknowledgedOnly) {
+  Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
+  Send(BuildJobEnd(), BuildJobEndAck());
+  Send(BuildJobEnd(), BuildJobEndAck());
+  EXPECT_FALSE(FileExists(outputA_));
+  EXPECT_FALSE(FileExists(outputB_));
+}
+
+TEST_F(PlaybackTest, AReconnectionAbortsTheOpenJob) {
+  Send(JobStartFor(kPrinterA, L"dropped"), BuildJobStartAck());
+  Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
+  client_.Disconnect();
+  client_.Connect();
+  Send(BuildPage(MakePageMetafile(2)), BuildPageAck());
+  Send(BuildJobEnd(), BuildJobEndAck());
+  EXPECT_FALSE(FileExists(outputA_));
+}
+
+TEST_F(PlaybackTest, TerminationAbortsTheOpenJob) {
+  Send(JobStartFor(kPrinterA, L"dropped"), BuildJobStartAck());
+  Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
+  const size_t threads = ThreadCount();
+  client_.Terminate();
+  // A job end that still arrives finds no document to end; its acknowledgement goes nowhere.
+  ASSERT_TRUE(client_.SendToClient("QSpl", BuildJobEnd()));
+  EXPECT_TRUE(WaitForThreadCount(threads));
+  EXPECT_FALSE(FileExists(outputA_));
+}
+
+TEST_F(PlaybackTest, APageOfSeveralMegabytesPrints) {
+  const Bytes page = MakeLargePageMetafile(4 * 1024 * 1024);
+  ASSERT_GT(page.size(), 4u * 1024 * 1024);
+  // Several thousand chunks; the metafile ends in the last one.
+  EXPECT_GT(BuildPage(page).size() / sim::SimRdpClient::kChunkSize, 2600u);
+  SendJob(kPrinterA, {page});
+  EXPECT_EQ(CountPostScriptPages(ReadFileText(outputA_)), 1);
+}
+
+TEST_F(PlaybackTest, ALandscapeJobComesOutLandscapeOnAPortraitPrinter) {
+  SendJob(kPrinterA, {MakePageMetafile(1)}, JobDevMode(DM_ORIENTATION, DMORIENT_LANDSCAPE));
+  EXPECT_NE(ReadFileText(outputA_).find("%%Orientation: Landscape"), std::string::npos);
+}
+
+TEST_F(PlaybackTest, TheJobsOrientationIsTakenEvenWithoutItsBitInTheJobsMask) {
+  // The printer's own settings mark the orientation as set, so the job's value takes effect.
+  SendJob(kPrinterA, {MakePageMetafile(1)}, JobDevMode(0, DMORIENT_LANDSCAPE));
+  EXPECT_NE(ReadFileText(outputA_).find("%%Orientation: Landscape"), std::string::npos);
+}
+
+TEST_F(PlaybackTest, MalformedJobStartsAreAcknowledgedAndOpenNoJob) {
+  const Bytes valid = JobStartFor(kPrinterA, L"doc");
+  Bytes shortStart(valid.begin(), valid.begin() + 100);
+  Bytes nameOutside = valid;
+  nameOutside[JobStartLayout::kPrinterNameOffset + 1] = 0x40;  // offset 0x4000 + ...
+  Bytes noNul = valid;
+  noNul.resize(noNul.size() - 2);  // the printer name, laid in last, loses its NUL
+  for (const Bytes& malformed : {shortStart, nameOutside, noNul}) {
+    Send(malformed, BuildJobStartAck());
+    Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
+    Send(BuildJobEnd(), BuildJobEndAck());
+  }
+  EXPECT_FALSE(FileExists(outputA_));
+  SendJob(kPrinterA, {MakePageMetafile(1)});
+  EXPECT_EQ(CountPostScriptPages(ReadFileText(outputA_)), 1);
+}
+
+TEST_F(PlaybackTest, PagesWhoseDataRunsPastTheMessageAreAcknowledgedAndSkipped) {
+  Bytes offsetPast = BuildPage(MakePageMetafile(1));
+  offsetPast[PageLayout::kDataOffset] = 2;  // the data would end one byte past the message
+  Bytes sizePast = BuildPage(MakePageMetafile(1));
+  sizePast[PageLayout::kDataSize + 3] = 0x7F;
+  Bytes shortPage = {4, 0, 0, 0, 1, 0, 0};
+  Send(JobStartFor(kPrinterA, L"doc"), BuildJobStartAck());
+  for (const Bytes& malformed : {offsetPast, sizePast, shortPage}) Send(malformed, BuildPageAck());
+  Send(BuildPage(MakePageMetafile(2)), BuildPageAck());
+  Send(BuildJobEnd(), BuildJobEndAck());
+  EXPECT_EQ(CountPostScriptPages(ReadFileText(outputA_)), 1);
+}
+
+}  // namespace
+}  // namespace quil::test
