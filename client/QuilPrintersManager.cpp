@@ -43,7 +43,9 @@ std::u16string ReadDefaultPrinterName() {
 
 }  // namespace
 
-CQuilPrintersManager::CQuilPrintersManager() {
+void CQuilPrintersManager::TakeSnapshot() {
+  if (snapshotTaken_) return;
+  snapshotTaken_ = true;
   try {
     snapshot_.names = EnumeratePrinterNames();
     snapshot_.defaultName = ReadDefaultPrinterName();

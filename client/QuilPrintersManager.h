@@ -13,7 +13,10 @@
 class CQuilPrintersManager final : public IQuilVirtChannelCallback {
  public:
   // Takes the snapshot: the local printers and connections, and the user's default printer.
-  CQuilPrintersManager();
+  // Called once as the client enters the add-in, before any channel connects; not from the
+  // module's load itself, where calling into the spooler under the loader lock can deadlock.
+  // Later calls keep the first snapshot, so indices stay valid for the life of the add-in.
+  void TakeSnapshot();
 
   void OnConnected(CAddinChannel* channel) override { channel_ = channel; }
   void OnReconnected(CAddinChannel*) override {}
@@ -31,5 +34,6 @@ class CQuilPrintersManager final : public IQuilVirtChannelCallback {
   void Answer(const std::vector<uint8_t>& request);
 
   std::atomic<CAddinChannel*> channel_{nullptr};
-  quil::PrinterSnapshot snapshot_;  // read-only after construction
+  bool snapshotTaken_ = false;
+  quil::PrinterSnapshot snapshot_;  // read-only once taken
 };

@@ -12,7 +12,7 @@ namespace {
 
 HMODULE g_module = nullptr;
 
-// The channels' handlers, one each per process. The printer list is taken as the library loads.
+// The channels' handlers, one each per process.
 CQuilPrintersManager g_printersManager;
 CQuilPrintManager g_printManager;
 
@@ -31,6 +31,8 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
 extern "C" BOOL VCAPITYPE VirtualChannelEntry(PCHANNEL_ENTRY_POINTS entryPoints) {
   try {
     auto& registry = CAddinChannelRegistry::Instance();
+    // The client enters the add-in right after loading it; the printer list is fixed from here on.
+    g_printersManager.TakeSnapshot();
     return registry.CopyEntryPoints(entryPoints) && registry.Register("QPrn", &g_printersManager) &&
            registry.Register("QSpl", &g_printManager);
   } catch (...) {

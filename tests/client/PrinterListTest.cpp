@@ -111,6 +111,18 @@ TEST_F(PrinterListTest, APrinterAddedAfterLoadIsNotReported) {
   DeletePrinterNamed(L"Quillon List Late");
 }
 
+TEST_F(PrinterListTest, TheListIsTakenWhenTheClientEntersTheAddinNotWhileItLoads) {
+  const UniqueModule loadedEarly(LoadLibraryW(AddinPath().c_str()));
+  ASSERT_TRUE(loadedEarly);
+  AddFilePrinter(L"Quillon List Between", L"list-between.ps");
+  LoadAndConnect();
+  const auto records = AskAllRecords();
+  EXPECT_TRUE(std::any_of(records.begin(), records.end(), [](const Bytes& bytes) {
+    return ParsePrinterRecord(bytes)->name == u"Quillon List Between";
+  }));
+  DeletePrinterNamed(L"Quillon List Between");
+}
+
 TEST_F(PrinterListTest, RequestsOutsideTheListGetNoReply) {
   LoadAndConnect();
   const uint32_t count = AskCount();
