@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "SimChunks.h"
+
 namespace sim {
 
 namespace {
@@ -258,12 +260,9 @@ void SimRdpClient::DeliverChunks(DWORD openHandle, std::span<const uint8_t> mess
   }
   if (!openProc) return;
   const auto total = static_cast<UINT32>(message.size());
-  for (size_t start = 0; start < message.size(); start += kChunkSize) {
-    const size_t length = std::min<size_t>(kChunkSize, message.size() - start);
-    const UINT32 flags = (start == 0 ? CHANNEL_FLAG_FIRST : 0) |
-                         (start + length == message.size() ? CHANNEL_FLAG_LAST : 0);
-    openProc(openHandle, CHANNEL_EVENT_DATA_RECEIVED, const_cast<uint8_t*>(message.data() + start),
-             static_cast<UINT32>(length), total, flags);
+  for (const SimChunk& chunk : SplitIntoChunks(message)) {
+    openProc(openHandle, CHANNEL_EVENT_DATA_RECEIVED, const_cast<uint8_t*>(chunk.data.data()),
+             static_cast<UINT32>(chunk.data.size()), total, chunk.flags);
   }
 }
 

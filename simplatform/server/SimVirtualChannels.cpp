@@ -5,12 +5,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "SimChunks.h"
+#include "SimTerminalServer.h"
+
 namespace sim {
 namespace {
-
-constexpr size_t kChunkDataSize = 1600;
-constexpr uint32_t kFlagFirst = 0x1;
-constexpr uint32_t kFlagLast = 0x2;
 
 void PutU32(std::vector<uint8_t>& bytes, uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(value >> 8 * i));
@@ -36,6 +35,8 @@ void SimVirtualChannels::Reset() {
   Guard guard(lock_);
   clients_.clear();
   written_.clear();
+  events_.clear();
+  keepWritten_ = true;
   opens_ = closes_ = invalidCloses_ = 0;
 }
 
@@ -52,13 +53,9 @@ bool SimVirtualChannels::SendToServer(DWORD sessionId, const std::string& channe
                                       const std::vector<uint8_t>& message) {
   std::vector<std::vector<uint8_t>> chunks;
   const auto total = static_cast<uint32_t>(message.size());
-  size_t start = 0;
-  do {
-    const size_t length = std::min(kChunkDataSize, message.size() - start);
-    const uint32_t flags = (start == 0 ? kFlagFirst : 0) | (start + length == message.size() ? kFlagLast : 0);
-    chunks.push_back(MakeChunk(total, flags, message.data() + start, length));
-    start += length;
-  } while (start < message.size());
+  for (const SimChunk& chunk : SplitIntoChunks(message)) {
+    chunks.push_back(MakeChunk(total, chunk.flags, chunk.data.data(), chunk.data.size()));
+  }
   return Queue(sessionId, channelName, std::move(chunks));
 }
 
@@ -74,6 +71,22 @@ bool SimVirtualChannels::Queue(DWORD sessionId, const std::string& name, std::ve
   for (auto& chunk : chunks) channel->chunks.push_back(std::move(chunk));
   SetEvent(channel->chunkQueued.get());
   return true;
+}
+
+void SimVirtualChannels::KeepWritten(bool keep) {
+  Guard guard(lock_);
+  keepWritten_ = keep;
+}
+
+size_t SimVirtualChannels::UnreadChunks(DWORD sessionId, const std::string& channelName) {
+  Guard guard(lock_);
+  auto channel = FindOpen(sessionId, channelName);
+  return channel ? channel->chunks.size() - channel->nextChunk : 0;
+}
+
+std::vector<std::wstring> SimVirtualChannels::Events() {
+  Guard guard(lock_);
+  return events_;
 }
 
 size_t SimVirtualChannels::Opens() {
@@ -122,6 +135,7 @@ std::shared_ptr<SimVirtualChannels::Channel> SimVirtualChannels::FromHandle(HAND
 }
 
 HANDLE SimVirtualChannels::Open(DWORD sessionId, const char* channelName) {
+  const std::wstring account = SimTerminalServer::Instance().CallingAccount();
   Guard guard(lock_);
   if (!channelName || !clients_.count(sessionId)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -131,6 +145,8 @@ HANDLE SimVirtualChannels::Open(DWORD sessionId, const char* channelName) {
   channel->sessionId = sessionId;
   channel->name = channelName;
   const auto handle = reinterpret_cast<HANDLE>(nextHandle_ += 4);
+  events_.push_back(L"open " + std::to_wstring(sessionId) + L" " + std::wstring(channel->name.begin(), channel->name.end()) +
+                    L" as " + account);
   open_[handle] = std::move(channel);
   ++opens_;
   return handle;
@@ -153,7 +169,7 @@ BOOL SimVirtualChannels::Write(HANDLE handle, const char* buffer, ULONG length, 
       return FALSE;
     }
     client = found->second;
-    written_[{channel->sessionId, channel->name}].emplace_back(buffer, buffer + length);
+    if (keepWritten_) written_[{channel->sessionId, channel->name}].emplace_back(buffer, buffer + length);
   }
   if (written) *written = length;
   client->Deliver(channel->sessionId, channel->name, std::vector<uint8_t>(buffer, buffer + length));
@@ -211,6 +227,8 @@ BOOL SimVirtualChannels::Close(HANDLE handle) {
     return FALSE;
   }
   open_.erase(handle);
+  events_.push_back(L"close " + std::to_wstring(channel->sessionId) + L" " +
+                    std::wstring(channel->name.begin(), channel->name.end()));
   channel->closed = true;
   SetEvent(channel->chunkQueued.get());
   ++closes_;
