@@ -8,7 +8,7 @@ ensure_packages
 build_windows "$BUILD/release" OFF Release QuillonService QuillonNotify QPortMonitor QuillonClient
 
 # DLLs that come with Windows itself; anything else (libgcc, libstdc++, winpthread) must be linked in.
-SYSTEM_DLLS='^(kernel32|user32|gdi32|advapi32|winspool\.drv|wtsapi32|msvcrt|ole32|shell32|shlwapi)\.dll$'
+SYSTEM_DLLS='^((kernel32|user32|gdi32|advapi32|wtsapi32|msvcrt|ole32|shell32|shlwapi)\.dll|winspool\.drv)$'
 status=0
 for binary in service/QuillonService.exe notify/QuillonNotify.dll portmonitor/QPortMonitor.dll \
   client/QuillonClient.dll; do
