@@ -9,6 +9,7 @@
 #include "ChunkScript.h"
 #include "JobSettings.h"
 #include "ChannelChunk.h"
+#include "EmfSpoolReader.h"
 #include "MessageAssembler.h"
 #include "PortSettingsBlock.h"
 #include "PrinterListAnswer.h"
@@ -75,6 +76,23 @@ std::vector<uint8_t> Prefixed(uint8_t printers, std::vector<uint8_t> request) {
   return request;
 }
 
+// Spool data for the reader fuzzer: a byte that sets the read size, a header that is longer than
+// its fixed part, and a page between records of other types.
+std::vector<uint8_t> SpoolSeed(uint8_t pieceSize) {
+  std::vector<uint8_t> data{pieceSize};
+  const auto put32 = [&data](uint32_t value) {
+    for (int i = 0; i < 4; ++i) data.push_back(static_cast<uint8_t>(value >> 8 * i));
+  };
+  for (uint32_t value : {quil::EmfSpoolLayout::kVersion, 20u, 0u, 0u, 0u}) put32(value);
+  for (uint32_t type : {3u, quil::EmfSpoolLayout::kMetafileDataRecord, 13u}) {
+    put32(type);
+    put32(12);
+    const auto bytes = Filled(12);
+    data.insert(data.end(), bytes.begin(), bytes.end());
+  }
+  return data;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,6 +129,8 @@ int main(int argc, char** argv) {
       {"port_settings",
        {BuildPortSettingsBlock({u"QPRN[3:0:1]", u"\\\\PRINTSRV\\Laser", u"alice", 3}),
         BuildPortSettingsBlock({u"", u"", u"", 0})}},
+      {"spool_reader", {SpoolSeed(0), SpoolSeed(7)}},
+      {"job_devmode", {settings, std::vector<uint8_t>(settings.begin(), settings.begin() + 100)}},
       {"server_read",
        {ServerReads(BuildPrinterCountReply(3)), ServerReads(BuildPrinterRecord(u"\\\\SRV\\P", true)),
         ServerReads(Filled(5000))}},

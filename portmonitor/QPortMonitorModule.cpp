@@ -1,7 +1,13 @@
 #include <windows.h>
 
-// Module entry: the library needs no per-thread notifications.
+#include "MonitorState.h"
+
+// Module entry: remembers the module for "MonitorUI"; the monitor's lock and port table live with
+// the module (created when it is attached, destroyed when it is detached).
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(module);
+  if (reason == DLL_PROCESS_ATTACH) {
+    DisableThreadLibraryCalls(module);
+    quil::SetMonitorModule(module);
+  }
   return TRUE;
 }

@@ -56,12 +56,44 @@ void SimSpooler::Reset() {
   xcvOpenError_ = 0;
   xcvCalls_.clear();
   journal_.clear();
+  jobs_.clear();
+  setJobCalls_.clear();
+  jobJournal_.clear();
   invalidCloses_ = 0;
 }
 
 void SimSpooler::AddExistingPrinter(const std::wstring& name) {
   Guard guard(lock_);
-  printers_.push_back({name, L"LPT1:", L"Existing Driver", L"WinPrint", true, {}, L"", 0});
+  printers_.push_back({name, L"LPT1:", L"Existing Driver", L"WinPrint", true, {}, L"", 0, L""});
+}
+
+void SimSpooler::AddPrinterOn(const std::wstring& name, const std::wstring& port, const std::wstring& onlyFor) {
+  Guard guard(lock_);
+  SimPrinter printer{name, port, L"Existing Driver", L"WinPrint", true, {}, L"", 0, L""};
+  printer.onlyFor = onlyFor;
+  printers_.push_back(std::move(printer));
+}
+
+void SimSpooler::AddJob(const std::wstring& printer, DWORD jobId, SimJob job) {
+  Guard guard(lock_);
+  if (!Find(printer)) printers_.push_back({printer, L"", L"Existing Driver", L"WinPrint", true, {}, L"", 0, L""});
+  jobs_[jobId] = {std::move(job), 0, 0};
+}
+
+uint64_t SimSpooler::JobBytesRead(DWORD jobId) {
+  Guard guard(lock_);
+  auto found = jobs_.find(jobId);
+  return found == jobs_.end() ? 0 : found->second.position;
+}
+
+std::vector<SimSetJobCall> SimSpooler::SetJobCalls() {
+  Guard guard(lock_);
+  return setJobCalls_;
+}
+
+std::vector<std::wstring> SimSpooler::JobJournal() {
+  Guard guard(lock_);
+  return jobJournal_;
 }
 
 void SimSpooler::SetDefaultPrinterOf(const std::wstring& account, const std::wstring& printer) {
@@ -160,19 +192,35 @@ BOOL SimSpooler::OnOpenPrinter(LPWSTR name, HANDLE* handle, PRINTER_DEFAULTSW* d
       SetLastError(xcvOpenError_);
       return FALSE;
     }
-    *handle = NewHandle({true, L"", access});
+    *handle = NewHandle({true, L"", access, std::nullopt});
     return TRUE;
   }
+  if (const auto comma = printerName.find(L",Job "); comma != std::wstring::npos) {
+    const std::wstring printer = printerName.substr(0, comma);
+    const DWORD jobId = wcstoul(printerName.c_str() + comma + 5, nullptr, 10);
+    jobJournal_.push_back(L"OpenPrinter " + printerName);
+    if (!Find(printer) || !jobs_.count(jobId) || printerName != printer + L",Job " + std::to_wstring(jobId)) {
+      SetLastError(ERROR_INVALID_PRINTER_NAME);
+      return FALSE;
+    }
+    *handle = NewHandle({false, printer, access, jobId});
+    return TRUE;
+  }
+  if (!jobs_.empty()) jobJournal_.push_back(L"OpenPrinter " + printerName);
   if (!Find(printerName)) {
     SetLastError(ERROR_INVALID_PRINTER_NAME);
     return FALSE;
   }
-  *handle = NewHandle({false, printerName, access});
+  *handle = NewHandle({false, printerName, access, std::nullopt});
   return TRUE;
 }
 
 BOOL SimSpooler::OnClosePrinter(HANDLE handle) {
   Guard guard(lock_);
+  if (const OpenHandle* open = FindHandle(handle); open && !open->xcv && (open->job || !jobs_.empty())) {
+    jobJournal_.push_back(L"ClosePrinter " + open->printer +
+                          (open->job ? L",Job " + std::to_wstring(*open->job) : std::wstring()));
+  }
   if (!handles_.erase(handle)) {
     ++invalidCloses_;
     SetLastError(ERROR_INVALID_HANDLE);
@@ -237,11 +285,11 @@ HANDLE SimSpooler::OnAddPrinter(LPWSTR server, DWORD level, const BYTE* info) {
     return nullptr;
   }
   SimPrinter added{printer->pPrinterName, printer->pPortName, printer->pDriverName, Text(printer->pPrintProcessor),
-                   OtherMembersEmpty(*printer), {}, account, 0};
+                   OtherMembersEmpty(*printer), {}, account, 0, L""};
   if (printer->pSecurityDescriptor) added.securityDescriptor = SelfRelativeCopy(printer->pSecurityDescriptor);
   journal_.push_back(L"AddPrinter " + added.name);
   printers_.push_back(std::move(added));
-  return NewHandle({false, printer->pPrinterName, PRINTER_ALL_ACCESS});
+  return NewHandle({false, printer->pPrinterName, PRINTER_ALL_ACCESS, std::nullopt});
 }
 
 BOOL SimSpooler::OnSetPrinter(HANDLE handle, DWORD level, const BYTE* info, DWORD command) {
@@ -321,6 +369,164 @@ BOOL SimSpooler::OnSetDefaultPrinter(LPCWSTR name) {
   return TRUE;
 }
 
+void SimSpoolBytes::CopyAt(uint64_t offset, uint8_t* buffer, size_t size) const {
+  std::memcpy(buffer, bytes_.data() + offset, size);
+}
+
+namespace {
+
+void PutU32(std::vector<uint8_t>& bytes, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(value >> 8 * i));
+}
+
+}  // namespace
+
+SimRepeatedPages::SimRepeatedPages(std::vector<uint8_t> metafile, uint32_t count) : count_(count) {
+  for (uint32_t value : {0x10000u, 16u, 0u, 0u, 12u, static_cast<uint32_t>(metafile.size())}) PutU32(prefix_, value);
+  record_ = std::move(metafile);
+  const auto size = static_cast<uint32_t>(record_.size());
+  PutU32(record_, 12);
+  PutU32(record_, size);
+}
+
+// The last record's trailing head is cut off, so the data ends after the last page.
+uint64_t SimRepeatedPages::Size() const { return prefix_.size() + uint64_t{count_} * record_.size() - 8; }
+
+void SimRepeatedPages::CopyAt(uint64_t offset, uint8_t* buffer, size_t size) const {
+  while (size > 0) {
+    const uint8_t* from = nullptr;
+    size_t available = 0;
+    if (offset < prefix_.size()) {
+      from = prefix_.data() + offset;
+      available = prefix_.size() - static_cast<size_t>(offset);
+    } else {
+      const size_t inRecord = static_cast<size_t>((offset - prefix_.size()) % record_.size());
+      from = record_.data() + inRecord;
+      available = record_.size() - inRecord;
+    }
+    const size_t length = std::min(size, available);
+    std::memcpy(buffer, from, length);
+    buffer += length;
+    offset += length;
+    size -= length;
+  }
+}
+
+// Printers the calling identity may enumerate: the process's own identity sees all of them.
+BOOL SimSpooler::OnEnumPrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, DWORD* needed,
+                                DWORD* returned) {
+  const std::wstring account = SimTerminalServer::Instance().CallingAccount();
+  Guard guard(lock_);
+  jobJournal_.push_back(L"EnumPrinters " + account);
+  if (name || level != 2 || !(flags & PRINTER_ENUM_LOCAL) || !needed || !returned) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::vector<const SimPrinter*> visible;
+  for (const auto& printer : printers_) {
+    if (account.empty() || printer.onlyFor.empty() || printer.onlyFor == account) visible.push_back(&printer);
+  }
+  DWORD total = 0;
+  for (const auto* printer : visible) {
+    total += sizeof(PRINTER_INFO_2W) + (printer->name.size() + printer->port.size() + 2) * sizeof(wchar_t);
+  }
+  *needed = total;
+  *returned = 0;
+  if (!buffer || size < total) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  auto* entries = reinterpret_cast<PRINTER_INFO_2W*>(buffer);
+  BYTE* strings = buffer + size;
+  const auto pack = [&strings](const std::wstring& text) {
+    strings -= (text.size() + 1) * sizeof(wchar_t);
+    std::memcpy(strings, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    return reinterpret_cast<LPWSTR>(strings);
+  };
+  for (const auto* printer : visible) {
+    PRINTER_INFO_2W& entry = entries[(*returned)++];
+    entry = {};
+    entry.pPrinterName = pack(printer->name);
+    entry.pPortName = pack(printer->port);
+  }
+  return TRUE;
+}
+
+// JOB_INFO_2W, then the DEVMODEW and the document name, all inside the caller's buffer.
+BOOL SimSpooler::OnGetJob(HANDLE handle, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, DWORD* needed) {
+  Guard guard(lock_);
+  jobJournal_.push_back(L"GetJob " + std::to_wstring(jobId) + L" " + std::to_wstring(buffer ? size : 0));
+  const OpenHandle* open = FindHandle(handle);
+  auto found = jobs_.find(jobId);
+  if (!open || open->xcv || open->job || found == jobs_.end() || level != 2 || !needed) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const SimJob& job = found->second.job;
+  if (job.getJobError) {
+    SetLastError(job.getJobError);
+    return FALSE;
+  }
+  const size_t devModeSize = job.devMode ? job.devMode->size() : 0;
+  const size_t nameSize = (job.documentName.size() + 1) * sizeof(wchar_t);
+  *needed = static_cast<DWORD>(sizeof(JOB_INFO_2W) + devModeSize + nameSize);
+  if (!buffer || size < *needed) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  auto* info = reinterpret_cast<JOB_INFO_2W*>(buffer);
+  *info = {};
+  info->JobId = jobId;
+  BYTE* end = buffer + *needed;
+  if (job.devMode) {
+    end -= devModeSize;
+    std::memcpy(end, job.devMode->data(), devModeSize);
+    info->pDevMode = reinterpret_cast<LPDEVMODEW>(end);
+  }
+  end -= nameSize;
+  std::memcpy(end, job.documentName.c_str(), nameSize);
+  info->pDocument = reinterpret_cast<LPWSTR>(end);
+  return TRUE;
+}
+
+BOOL SimSpooler::OnReadPrinter(HANDLE handle, LPVOID buffer, DWORD size, DWORD* read) {
+  Guard guard(lock_);
+  const OpenHandle* open = FindHandle(handle);
+  auto found = open && open->job ? jobs_.find(*open->job) : jobs_.end();
+  if (found == jobs_.end() || !read) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  HostedJob& hosted = found->second;
+  *read = 0;
+  if (hosted.job.failReadsAt && hosted.position >= *hosted.job.failReadsAt) {
+    SetLastError(ERROR_READ_FAULT);
+    return FALSE;
+  }
+  const uint64_t total = hosted.job.data ? hosted.job.data->Size() : 0;
+  uint64_t length = std::min<uint64_t>(size, total - hosted.position);
+  if (!hosted.job.pieces.empty()) {
+    length = std::min<uint64_t>(length, hosted.job.pieces[hosted.nextPiece++ % hosted.job.pieces.size()]);
+  }
+  if (hosted.job.failReadsAt) length = std::min<uint64_t>(length, *hosted.job.failReadsAt - hosted.position);
+  if (length) hosted.job.data->CopyAt(hosted.position, static_cast<uint8_t*>(buffer), static_cast<size_t>(length));
+  hosted.position += length;
+  *read = static_cast<DWORD>(length);
+  return TRUE;
+}
+
+BOOL SimSpooler::OnSetJob(HANDLE handle, DWORD jobId, DWORD level, LPBYTE info, DWORD command) {
+  Guard guard(lock_);
+  jobJournal_.push_back(L"SetJob " + std::to_wstring(jobId) + L" " + std::to_wstring(command));
+  const OpenHandle* open = FindHandle(handle);
+  if (!open || open->xcv || open->job || !jobs_.count(jobId)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  setJobCalls_.push_back({jobId, level, info != nullptr, command});
+  return TRUE;
+}
+
 }  // namespace sim
 
 // The spooler calls of this executable (winspool's are not imported through slots, so these
@@ -353,5 +559,22 @@ WINBOOL WINAPI GetDefaultPrinterW(LPWSTR buffer, LPDWORD size) {
 }
 
 WINBOOL WINAPI SetDefaultPrinterW(LPCWSTR name) { return sim::SimSpooler::Instance().OnSetDefaultPrinter(name); }
+
+WINBOOL WINAPI EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
+                             LPDWORD returned) {
+  return sim::SimSpooler::Instance().OnEnumPrinters(flags, name, level, buffer, size, needed, returned);
+}
+
+WINBOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
+  return sim::SimSpooler::Instance().OnGetJob(printer, jobId, level, buffer, size, needed);
+}
+
+WINBOOL WINAPI ReadPrinter(HANDLE printer, LPVOID buffer, DWORD size, LPDWORD read) {
+  return sim::SimSpooler::Instance().OnReadPrinter(printer, buffer, size, read);
+}
+
+WINBOOL WINAPI SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE info, DWORD command) {
+  return sim::SimSpooler::Instance().OnSetJob(printer, jobId, level, info, command);
+}
 
 }  // extern "C"

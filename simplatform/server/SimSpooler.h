@@ -4,6 +4,10 @@
 // not, see SimTerminalServer::CallingAccount) decides. Linking it into an executable replaces
 // OpenPrinterW, ClosePrinter, XcvDataW, AddPrinterW, SetPrinterW, DeletePrinter,
 // GetDefaultPrinterW and SetDefaultPrinterW for the whole executable.
+//
+// It also hosts jobs as the port monitor reads them: "printer,Job N" opens, GetJobW level 2 with
+// the two-call size protocol, ReadPrinter over the job's spool data in pieces of varying size,
+// and SetJobW recorded; and EnumPrintersW level 2 as the calling identity may see the printers.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +15,7 @@
 #include <winspool.h>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,8 +43,55 @@ struct SimPrinter {
   std::vector<uint8_t> securityDescriptor;  // self-relative copy of what was given; empty: none
   std::wstring addedBy;  // the caller's identity
   size_t purges = 0;
+  std::wstring onlyFor;  // the one account (besides the process's own) that may enumerate it; empty: all
 };
 
+// A job's spool data, produced on demand so that a long job need not be held in memory.
+class SimSpoolData {
+ public:
+  virtual ~SimSpoolData() = default;
+  virtual uint64_t Size() const = 0;
+  virtual void CopyAt(uint64_t offset, uint8_t* buffer, size_t size) const = 0;
+};
+
+class SimSpoolBytes : public SimSpoolData {
+ public:
+  explicit SimSpoolBytes(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  void CopyAt(uint64_t offset, uint8_t* buffer, size_t size) const override;
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+// A spool file header of 16 bytes, then `count` page records that all carry the same metafile.
+class SimRepeatedPages : public SimSpoolData {
+ public:
+  SimRepeatedPages(std::vector<uint8_t> metafile, uint32_t count);
+  uint64_t Size() const override;
+  void CopyAt(uint64_t offset, uint8_t* buffer, size_t size) const override;
+
+ private:
+  std::vector<uint8_t> prefix_;  // file header and the first record head
+  std::vector<uint8_t> record_;  // metafile, then the next record's head
+  uint32_t count_;
+};
+
+struct SimJob {
+  std::optional<std::vector<uint8_t>> devMode;  // the whole DEVMODEW with its private bytes; none: no DEVMODE
+  std::wstring documentName;
+  std::shared_ptr<const SimSpoolData> data;
+  std::vector<size_t> pieces = {1, 7, 4096, 3, 65536, 100, 1 << 20};  // ReadPrinter delivers at most these, in turn
+  std::optional<uint64_t> failReadsAt;  // ReadPrinter fails once this many bytes were delivered
+  DWORD getJobError = 0;                // set: GetJobW fails with it
+};
+
+struct SimSetJobCall {
+  DWORD jobId;
+  DWORD level;
+  bool withInfo;
+  DWORD command;
+};
 class SimSpooler {
  public:
   static constexpr const wchar_t* kXcvMonitorName = L",XcvMonitor Quillon Port";
@@ -51,6 +103,12 @@ class SimSpooler {
 
   // A printer that exists before the system adds any (for instance a user's own default).
   void AddExistingPrinter(const std::wstring& name);
+  // A printer on `port`; `onlyFor` non-empty: only that account may enumerate it.
+  void AddPrinterOn(const std::wstring& name, const std::wstring& port, const std::wstring& onlyFor = L"");
+  // A job of the printer, served through "<printer>,Job <id>".
+  void AddJob(const std::wstring& printer, DWORD jobId, SimJob job);
+  uint64_t JobBytesRead(DWORD jobId);
+  std::vector<SimSetJobCall> SetJobCalls();
   // The default printer of an account ("" is the process's own identity, the local system account).
   void SetDefaultPrinterOf(const std::wstring& account, const std::wstring& printer);
   std::optional<std::wstring> DefaultPrinterOf(const std::wstring& account);
@@ -70,6 +128,10 @@ class SimSpooler {
   // What happened, in order: "AddPort <port>", "RemovePort <port>", "PortSettings <port>",
   // "AddPrinter <name>", "Purge <name>", "DeletePrinter <name>", "SetDefault <account>: <name>".
   std::vector<std::wstring> Journal();
+  // The calls a port monitor made for jobs, in order: "OpenPrinter <name>", "ClosePrinter <name>"
+  // (printers with jobs and job paths), "GetJob <id> <size>" (size 0: the sizing call),
+  // "SetJob <id> <command>", "EnumPrinters <account>".
+  std::vector<std::wstring> JobJournal();
   size_t OpenHandles();
   // ClosePrinter calls on handles that were not open.
   size_t InvalidCloses();
@@ -84,12 +146,23 @@ class SimSpooler {
   BOOL OnDeletePrinter(HANDLE handle);
   BOOL OnGetDefaultPrinter(LPWSTR buffer, DWORD* size);
   BOOL OnSetDefaultPrinter(LPCWSTR name);
+  BOOL OnEnumPrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, DWORD* needed,
+                      DWORD* returned);
+  BOOL OnGetJob(HANDLE handle, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, DWORD* needed);
+  BOOL OnReadPrinter(HANDLE handle, LPVOID buffer, DWORD size, DWORD* read);
+  BOOL OnSetJob(HANDLE handle, DWORD jobId, DWORD level, LPBYTE info, DWORD command);
 
  private:
   struct OpenHandle {
     bool xcv = false;
     std::wstring printer;
     DWORD access = 0;
+    std::optional<DWORD> job;  // a "<printer>,Job <id>" handle
+  };
+  struct HostedJob {
+    SimJob job;
+    uint64_t position = 0;
+    size_t nextPiece = 0;
   };
 
   SimSpooler() = default;
@@ -108,6 +181,9 @@ class SimSpooler {
   std::map<std::wstring, DWORD> deleteError_;
   DWORD xcvOpenError_ = 0;
   std::vector<SimXcvCall> xcvCalls_;
+  std::map<DWORD, HostedJob> jobs_;
+  std::vector<SimSetJobCall> setJobCalls_;
+  std::vector<std::wstring> jobJournal_;
   std::vector<std::wstring> journal_;
   uintptr_t nextHandle_ = 0x5100;
   size_t invalidCloses_ = 0;

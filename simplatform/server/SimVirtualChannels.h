@@ -36,6 +36,14 @@ class SimVirtualChannels {
   bool SendChunkToServer(DWORD sessionId, const std::string& channelName, uint32_t totalLength, uint32_t flags,
                          const std::vector<uint8_t>& data);
 
+  // Whether written messages are kept for Written() (on by default; off for long jobs).
+  void KeepWritten(bool keep);
+  // Chunks queued for the server's reads on the session's open channel and not yet read.
+  size_t UnreadChunks(DWORD sessionId, const std::string& channelName);
+  // Opens and closes in order: "open <session> <name> as <account>" (the identity of the opening
+  // thread, see SimTerminalServer::CallingAccount) and "close <session> <name>".
+  std::vector<std::wstring> Events();
+
   size_t Opens();
   size_t Closes();
   // Close calls on handles that were not open (already closed, or never opened).
@@ -76,6 +84,8 @@ class SimVirtualChannels {
   size_t closes_ = 0;
   size_t invalidCloses_ = 0;
   size_t blockedReads_ = 0;
+  bool keepWritten_ = true;
+  std::vector<std::wstring> events_;
 };
 
 }  // namespace sim

@@ -1,0 +1,61 @@
+// Reads a job's spool data in the EMF spool format, page by page, from a sequential byte source:
+// a file header, then records of a type and a size. A record of type EMRI_METAFILE_DATA is one
+// page, a complete enhanced metafile; every other record is read and dropped.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace quil {
+
+// All fields are little-endian 32-bit values.
+struct EmfSpoolLayout {
+  static constexpr std::size_t kVersionField = 0;
+  static constexpr std::size_t kHeaderSizeField = 4;
+  static constexpr std::size_t kFixedHeaderSize = 16;  // version, header size, 8 more bytes
+  static constexpr uint32_t kVersion = 0x10000;        // 1.0
+
+  static constexpr std::size_t kRecordTypeField = 0;
+  static constexpr std::size_t kRecordSizeField = 4;   // bytes that follow the record head
+  static constexpr std::size_t kRecordHeadSize = 8;
+  static constexpr uint32_t kMetafileDataRecord = 12;  // EMRI_METAFILE_DATA: one page
+};
+static_assert(EmfSpoolLayout::kHeaderSizeField + 4 <= EmfSpoolLayout::kFixedHeaderSize);
+static_assert(EmfSpoolLayout::kRecordSizeField + 4 == EmfSpoolLayout::kRecordHeadSize);
+
+// Where the spool data comes from, in file order; it is never sought.
+class IQuilSpoolSource {
+ public:
+  virtual ~IQuilSpoolSource() = default;
+  // Reads at most `size` bytes; the count read, 0 when the call failed or the data ended.
+  virtual std::size_t Read(uint8_t* buffer, std::size_t size) = 0;
+};
+
+class CQuilSpoolReader {
+ public:
+  // Bytes held for a page before its record's data has arrived: larger pages grow as they are
+  // read, so that a record that claims more than the data holds costs no more than it delivers.
+  static constexpr std::size_t kPageReserve = 16 * 1024 * 1024;
+  // Non-page records are read and dropped in pieces of this size.
+  static constexpr std::size_t kSkipPiece = 64 * 1024;
+
+  explicit CQuilSpoolReader(IQuilSpoolSource& source) : source_(source) {}
+
+  // Reads the file header and skips to its end. False when the data is not EMF spool data (other
+  // version, a header that declares less than its fixed part) or ends inside the header.
+  bool ReadHeader();
+  // Reads records up to the next page and returns the page's metafile in `page`, replacing what
+  // it held. False when no further page can be read: the data ended or broke off, a record had
+  // size 0, or the page did not fit into memory.
+  bool NextPage(std::vector<uint8_t>& page);
+
+ private:
+  bool ReadExactly(uint8_t* buffer, std::size_t size);
+  bool Skip(uint64_t size);
+  bool ReadPage(uint32_t size, std::vector<uint8_t>& page);
+
+  IQuilSpoolSource& source_;
+};
+
+}  // namespace quil

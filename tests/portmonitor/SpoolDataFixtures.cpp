@@ -1,0 +1,70 @@
+#include "SpoolDataFixtures.h"
+
+#include <string>
+
+#include "UniqueGdi.h"
+
+namespace quil::test {
+
+std::vector<uint8_t> RecordedPage(int number, size_t extraBytes) {
+  const RECT frame{0, 0, 21000, 29700};  // A4 in 0.01 mm
+  HDC dc = CreateEnhMetaFileW(nullptr, nullptr, &frame, L"Quillon test\0Page\0");
+  if (!dc) return {};
+  Rectangle(dc, 100, 100, 2000, 2800);
+  Ellipse(dc, 300 + number * 10, 300, 900, 700);
+  const std::wstring text = L"Page " + std::to_wstring(number);
+  TextOutW(dc, 200, 1000, text.c_str(), static_cast<int>(text.size()));
+  if (extraBytes) {
+    const LONG side = static_cast<LONG>(extraBytes / 4 / 512 + 1);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 512, side, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<uint8_t> pixels(static_cast<size_t>(512) * side * 4);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 31 + number);
+    StretchDIBits(dc, 0, 0, 512, side, 0, 0, 512, side, pixels.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+  }
+  const UniqueEnhMetaFile metafile(CloseEnhMetaFile(dc));
+  const UINT size = GetEnhMetaFileBits(metafile.get(), 0, nullptr);
+  std::vector<uint8_t> bytes(size);
+  GetEnhMetaFileBits(metafile.get(), size, bytes.data());
+  return bytes;
+}
+
+SpoolFile::SpoolFile(uint32_t version, uint32_t headerSize) {
+  Put(version);
+  Put(headerSize);
+  Put(0);
+  Put(0);
+  while (bytes_.size() < headerSize) bytes_.push_back(0xEE);
+}
+
+SpoolFile& SpoolFile::Record(uint32_t type, const std::vector<uint8_t>& data) {
+  Head(type, static_cast<uint32_t>(data.size()));
+  bytes_.insert(bytes_.end(), data.begin(), data.end());
+  return *this;
+}
+
+SpoolFile& SpoolFile::Head(uint32_t type, uint32_t size) {
+  Put(type);
+  Put(size);
+  return *this;
+}
+
+std::vector<uint8_t> SpoolFile::BytesWithout(size_t count) const {
+  return {bytes_.begin(), bytes_.end() - static_cast<std::ptrdiff_t>(count)};
+}
+
+void SpoolFile::Put(uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>(value >> 8 * i));
+}
+
+std::vector<uint8_t> JobDevMode(uint16_t dmSize, uint16_t driverExtra) {
+  std::vector<uint8_t> devMode(dmSize + driverExtra);
+  for (size_t i = 0; i < devMode.size(); ++i) devMode[i] = static_cast<uint8_t>(i * 13 + 5);
+  devMode[68] = static_cast<uint8_t>(dmSize);
+  devMode[69] = static_cast<uint8_t>(dmSize >> 8);
+  devMode[70] = static_cast<uint8_t>(driverExtra);
+  devMode[71] = static_cast<uint8_t>(driverExtra >> 8);
+  return devMode;
+}
+
+}  // namespace quil::test
