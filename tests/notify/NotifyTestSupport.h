@@ -12,18 +12,9 @@
 #include "SimTerminalServer.h"
 #include "SimVirtualChannels.h"
 #include "UniqueHandle.h"
+#include "WaitUntil.h"
 
 namespace quil::test {
-
-// Bounded polling of a condition that another thread brings about.
-template <typename Condition>
-bool WaitUntil(Condition condition, DWORD timeoutMs = 10000) {
-  for (DWORD waited = 0;; waited += 5) {
-    if (condition()) return true;
-    if (waited >= timeoutMs) return false;
-    Sleep(5);
-  }
-}
 
 // Opens (or creates) a named auto-reset event; the handle keeps it alive, so a signal set
 // before the code under test opens it is not lost.

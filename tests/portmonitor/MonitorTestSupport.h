@@ -18,18 +18,9 @@
 #include "SimTerminalServer.h"
 #include "SimVirtualChannels.h"
 #include "UniqueHandle.h"
+#include "WaitUntil.h"
 
 namespace quil::test {
-
-// Bounded polling of a condition that another thread brings about.
-template <typename Condition>
-bool WaitUntil(Condition condition, DWORD timeoutMs = 10000) {
-  for (DWORD waited = 0;; waited += 5) {
-    if (condition()) return true;
-    if (waited >= timeoutMs) return false;
-    Sleep(5);
-  }
-}
 
 // The port name as "AddPort" and "RemovePort" take it: UTF-16 with its NUL.
 std::vector<uint8_t> PortNameInput(const std::wstring& name);

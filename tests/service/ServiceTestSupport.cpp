@@ -5,6 +5,7 @@
 #include "CQuilService.h"
 #include "SimLock.h"
 #include "TestLogFile.h"
+#include "WaitUntil.h"
 
 namespace quil::test {
 namespace {
@@ -76,11 +77,8 @@ DWORD SendSessionChange(DWORD eventType, DWORD sessionId) {
 bool WaitForStartSweep() {
   if (!sim::SimServiceControlManager::Instance().WaitForState(SERVICE_RUNNING)) return false;
   auto& sessions = sim::SimTerminalServer::Instance();
-  for (DWORD waited = 0; waited < kBoundedWaitMs; waited += 10) {
-    if (sessions.Enumerations() > 0 && sessions.OutstandingAllocations() == 0) return true;
-    Sleep(10);
-  }
-  return false;
+  return WaitUntil([&] { return sessions.Enumerations() > 0 && sessions.OutstandingAllocations() == 0; },
+                   kBoundedWaitMs);
 }
 
 void ServiceTest::SetUp() {
