@@ -25,7 +25,7 @@ static_assert(offsetof(DEVMODEW, dmFormName) == DevModeLayout::kFormName);
 static_assert(offsetof(DEVMODEW, dmMediaType) == DevModeLayout::kMediaType);
 static_assert(offsetof(DEVMODEW, dmDitherType) == DevModeLayout::kDitherType);
 static_assert(sizeof(DEVMODEW) == DevModeLayout::kPublicSize);
-static_assert(sizeof(DOCINFOW) == 20);
+static_assert(sizeof(DOCINFOW) == (sizeof(void*) == 4 ? 20 : 40));
 
 // The printer's level-2 information; its pDevMode points into the same buffer.
 std::vector<BYTE> ReadPrinterInfo(const std::wstring& printerName) {

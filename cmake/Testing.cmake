@@ -10,6 +10,12 @@ set(QUIL_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 if(WIN32)
+  # Every test executable runs through Wine, in the prefix of its architecture that lives beside
+  # the build folders (scripts/common.sh creates it).
+  get_filename_component(quil_build_root "${CMAKE_BINARY_DIR}" DIRECTORY)
+  set(QUIL_WINE_PREFIXES "${quil_build_root}" CACHE PATH "Folder that holds the Wine prefixes")
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+    ${CMAKE_SOURCE_DIR}/cmake/wine-emulator.sh ${CMAKE_SYSTEM_PROCESSOR} ${QUIL_WINE_PREFIXES})
   # The win32 thread model has no std::mutex: gtest gets a Win32 Notification and no pthreads.
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
   include_directories(BEFORE ${CMAKE_SOURCE_DIR}/tests/gtest-custom)

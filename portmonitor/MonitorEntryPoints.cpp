@@ -18,7 +18,8 @@ namespace {
 constexpr DWORD kMonitor2Size = offsetof(MONITOR2, pfnSendRecvBidiDataFromPort) + sizeof(void*);
 // Without the last slot, for the spooler of Windows 2000.
 constexpr DWORD kMonitor2SizeVersion50 = kMonitor2Size - sizeof(void*);
-static_assert(sizeof(void*) != 4 || (kMonitor2Size == 80 && kMonitor2SizeVersion50 == 76));
+static_assert(kMonitor2Size == (sizeof(void*) == 4 ? 80 : 160));
+static_assert(kMonitor2SizeVersion50 == (sizeof(void*) == 4 ? 76 : 152));
 
 MONITOR2 monitor2 = {
     .cbSize = kMonitor2Size,
@@ -48,7 +49,7 @@ MONITOR2 monitor2 = {
 };
 
 MONITORUI monitorUI = {sizeof(MONITORUI), QPAddPortUI, QPConfigurePortUI, QPDeletePortUI};
-static_assert(sizeof(MONITORUI) == 16);
+static_assert(sizeof(MONITORUI) == (sizeof(void*) == 4 ? 16 : 32));
 
 bool IsVersion50() {
   OSVERSIONINFOEXW version{};

@@ -23,10 +23,11 @@ struct XcvHandle {
   ACCESS_MASK grantedAccess;
 };
 
-inline constexpr DWORD kPortHandleTag = 20;
-inline constexpr DWORD kXcvHandleTag = 524;
-static_assert(sizeof(void*) != 4 || sizeof(PortHandle) == kPortHandleTag);
-static_assert(sizeof(void*) != 4 || sizeof(XcvHandle) == kXcvHandleTag);
+// Each block's tag is its own size: 20 and 524 bytes on x86, 40 and 536 on x64.
+inline constexpr DWORD kPortHandleTag = sizeof(PortHandle);
+inline constexpr DWORD kXcvHandleTag = sizeof(XcvHandle);
+static_assert(kPortHandleTag == (sizeof(void*) == 4 ? 20 : 40));
+static_assert(kXcvHandleTag == (sizeof(void*) == 4 ? 524 : 536));
 
 // The block behind a handle, or null for a null handle or one of another kind.
 PortHandle* AsPortHandle(HANDLE handle);

@@ -1,14 +1,17 @@
-# Shared set-up for the project's scripts: packages, the Wine prefix, and the builds.
+# Shared set-up for the project's scripts: packages, the Wine prefixes, and the builds.
 # Every step is idempotent, so the scripts can run on a fresh Debian machine or a prepared one.
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD="${QUIL_BUILD_DIR:-$ROOT/build}"
-export WINEPREFIX="${QUIL_WINEPREFIX:-$BUILD/wineprefix}"
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+BUILD="$(realpath -m "${QUIL_BUILD_DIR:-$ROOT/build}")"  # Wine takes absolute prefixes only
 JOBS="$(nproc)"
+# The two Windows architectures: 32-bit x86 and x64. Build folders and Wine prefixes are per
+# architecture: build/ARCH (tests), build/release-ARCH (deliverables), build/wineprefix-ARCH.
+ARCHES=(i686 x86_64)
+source "$ROOT/cmake/wine-env.sh"
 
-PACKAGES=(g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686 wine wine32:i386 googletest cmake
-  ninja-build ghostscript clang libclang-rt-14-dev)
+PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-i686
+  binutils-mingw-w64-x86-64 wine wine32:i386 wine64 googletest cmake ninja-build ghostscript clang
+  libclang-rt-14-dev)
 
 log() { printf '== %s\n' "$*"; }
 
@@ -25,22 +28,41 @@ ensure_packages() {
   fi
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   apt-get update -qq
+  # wine32's triggers try to run 32-bit helpers, which fail on a kernel without 32-bit user mode;
+  # the packages are installed all the same, and whether 32-bit Wine runs is tried later.
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-ensure_wine_prefix() {
-  [ -f "$WINEPREFIX/system.reg" ] && return
-  log "creating the 32-bit Wine prefix $WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
+# wine_runs ARCH: whether this machine can run ARCH's Wine, found by starting its loader. On a
+# kernel without 32-bit user mode the 32-bit loader fails with "Exec format error". Sets
+# WINE_FAILURE to what the attempt printed.
+wine_runs() {
+  local output
+  quil_wine_env "$1" "$BUILD"
+  if output="$("$WINELOADER" --version 2>&1)"; then
+    WINE_FAILURE=""
+    return 0
+  fi
+  WINE_FAILURE="$(tail -n 1 <<<"$output" | sed "s/^.*: line [0-9]*: //")"
+  return 1
 }
 
-# build_windows DIR TESTS(ON|OFF) BUILD_TYPE [targets...]
+ensure_wine_prefix() {
+  quil_wine_env "$1" "$BUILD"
+  [ -f "$WINEPREFIX/system.reg" ] && return
+  log "creating the $WINEARCH Wine prefix $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  if ! "$WINELOADER" wineboot -i >/dev/null 2>&1 || ! "$WINESERVER" -w || [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "creating the Wine prefix $WINEPREFIX failed" >&2
+    return 1
+  fi
+}
+
+# build_windows ARCH DIR TESTS(ON|OFF) BUILD_TYPE [targets...]
 build_windows() {
-  local dir="$1" tests="$2" type="$3"
-  shift 3
-  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+  local arch="$1" dir="$2" tests="$3" type="$4"
+  shift 4
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" \
     -DCMAKE_BUILD_TYPE="$type" -DQUIL_BUILD_TESTS="$tests" >/dev/null
   cmake --build "$dir" -j "$JOBS" ${1:+--target "$@"}
 }

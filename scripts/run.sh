@@ -1,20 +1,29 @@
 #!/usr/bin/env bash
-# Main job: builds the four deliverables and shows, for each, its path, machine type, imports and
-# exports. Fails if one is not a 32-bit x86 PE or imports anything but system DLLs.
+# Main job: builds the four deliverables for 32-bit x86 and for x64 Windows and shows, for each,
+# its path, PE format, machine type, imports and exports. Fails if a binary is not of its
+# architecture, imports anything but system DLLs, or lacks a name that its .def file exports.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages
-build_windows "$BUILD/release" OFF Release QuillonService QuillonNotify QPortMonitor QuillonClient
 
 # DLLs that come with Windows itself; anything else (libgcc, libstdc++, winpthread) must be linked in.
 SYSTEM_DLLS='^((kernel32|user32|gdi32|advapi32|wtsapi32|msvcrt|ole32|shell32|shlwapi)\.dll|winspool\.drv)$'
-status=0
-for binary in service/QuillonService.exe notify/QuillonNotify.dll portmonitor/QPortMonitor.dll \
-  client/QuillonClient.dll; do
-  path="$BUILD/release/$binary"
-  headers="$(i686-w64-mingw32-objdump -p "$path")"
-  format="$(i686-w64-mingw32-objdump -f "$path" | sed -n 's/.*file format //p')"
+# Each deliverable with the .def file that names its exports (none for the service).
+BINARIES=(service/QuillonService.exe: notify/QuillonNotify.dll:notify/QuillonNotify.def
+  portmonitor/QPortMonitor.dll:portmonitor/QPortMonitor.def client/QuillonClient.dll:client/QuillonClient.def)
+
+# check_binary ARCH PATH DEF: prints the binary's headers; returns 1 on a fault.
+check_binary() {
+  local arch="$1" path="$2" def="$3" status=0
+  local want_format want_magic want_machine
+  case "$arch" in
+    i686) want_format=pei-i386 want_magic='(PE32)' want_machine=0x014c ;;
+    x86_64) want_format=pei-x86-64 want_magic='(PE32+)' want_machine=0x8664 ;;
+  esac
+  local headers format magic lfanew machine imports exports
+  headers="$("$arch-w64-mingw32-objdump" -p "$path")"
+  format="$("$arch-w64-mingw32-objdump" -f "$path" | sed -n 's/.*file format //p')"
   magic="$(sed -n 's/^Magic[[:space:]]*[0-9a-f]*[[:space:]]*//p' <<<"$headers")"
   # The COFF header's machine field follows the "PE\0\0" signature that e_lfanew (at 0x3c) locates.
   lfanew="$(od -An -tu4 -j60 -N4 "$path" | tr -d ' ')"
@@ -24,12 +33,33 @@ for binary in service/QuillonService.exe notify/QuillonNotify.dll portmonitor/QP
     <<<"$headers" | tr '\n' ' ')"
   echo "$path"
   echo "  format:  $format $magic"
-  echo "  machine: $machine$([ "$machine" = 0x014c ] && echo ' (i386)')"
+  echo "  machine: $machine ($want_format)"
   echo "  imports: $imports"
   echo "  exports: ${exports:-(none)}"
-  if [ "$format" != "pei-i386" ] || [ "$magic" != "(PE32)" ] || [ "$machine" != 0x014c ]; then echo "  ERROR: not a 32-bit x86 PE"; status=1; fi
+  if [ "$format" != "$want_format" ] || [ "$magic" != "$want_magic" ] || [ "$machine" != "$want_machine" ]; then
+    echo "  ERROR: not a $want_format $want_magic PE of machine $want_machine"
+    status=1
+  fi
   for dll in $imports; do
     if ! tr 'A-Z' 'a-z' <<<"$dll" | grep -Eq "$SYSTEM_DLLS"; then echo "  ERROR: imports $dll"; status=1; fi
+  done
+  if [ -n "$def" ]; then
+    for name in $(sed -n 's/^[[:space:]]\+\([A-Za-z_][A-Za-z_0-9]*\).*/\1/p' "$ROOT/$def"); do
+      grep -qw -- "$name" <<<"$exports" || { echo "  ERROR: does not export $name"; status=1; }
+    done
+  fi
+  return $status
+}
+
+status=0
+for arch in "${ARCHES[@]}"; do
+  log "$arch deliverables"
+  build_windows "$arch" "$BUILD/release-$arch" OFF Release QuillonService QuillonNotify QPortMonitor QuillonClient
+done
+for arch in "${ARCHES[@]}"; do
+  log "$arch deliverables: $BUILD/release-$arch"
+  for entry in "${BINARIES[@]}"; do
+    check_binary "$arch" "$BUILD/release-$arch/${entry%%:*}" "${entry#*:}" || status=1
   done
 done
 exit $status

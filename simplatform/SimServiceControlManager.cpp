@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "SimImportSlot.h"
+
 namespace sim {
 namespace {
 
@@ -197,9 +199,10 @@ WINBOOL WINAPI SimSetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATU
 }  // namespace
 
 extern "C" {
-decltype(&SimStartServiceCtrlDispatcherW) simStartDispatcherSlot __asm__("__imp__StartServiceCtrlDispatcherW@4") =
-    &SimStartServiceCtrlDispatcherW;
+decltype(&SimStartServiceCtrlDispatcherW) simStartDispatcherSlot __asm__(
+    SIM_IMPORT_SLOT(StartServiceCtrlDispatcherW, 4)) = &SimStartServiceCtrlDispatcherW;
 decltype(&SimRegisterServiceCtrlHandlerExW) simRegisterHandlerSlot __asm__(
-    "__imp__RegisterServiceCtrlHandlerExW@12") = &SimRegisterServiceCtrlHandlerExW;
-decltype(&SimSetServiceStatus) simSetStatusSlot __asm__("__imp__SetServiceStatus@8") = &SimSetServiceStatus;
+    SIM_IMPORT_SLOT(RegisterServiceCtrlHandlerExW, 12)) = &SimRegisterServiceCtrlHandlerExW;
+decltype(&SimSetServiceStatus) simSetStatusSlot __asm__(SIM_IMPORT_SLOT(SetServiceStatus, 8)) =
+    &SimSetServiceStatus;
 }

@@ -2,6 +2,7 @@
 // answers from SimTerminalServer. advapi32 declares it imported, so the import slot is replaced.
 #include <windows.h>
 
+#include "SimImportSlot.h"
 #include "SimTerminalServer.h"
 
 namespace {
@@ -18,6 +19,6 @@ WINBOOL WINAPI SimLookupAccountNameW(LPCWSTR systemName, LPCWSTR accountName, PS
 }  // namespace
 
 extern "C" {
-decltype(&SimLookupAccountNameW) simLookupAccountNameSlot __asm__("__imp__LookupAccountNameW@28") =
+decltype(&SimLookupAccountNameW) simLookupAccountNameSlot __asm__(SIM_IMPORT_SLOT(LookupAccountNameW, 28)) =
     &SimLookupAccountNameW;
 }

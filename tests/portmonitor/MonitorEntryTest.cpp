@@ -1,5 +1,6 @@
 // The monitor's tables and handle entry points.
 #include "MonitorEntryPoints.h"
+#include "MonitorTableSizes.h"
 #include "MonitorTestSupport.h"
 
 namespace quil::test {
@@ -17,7 +18,7 @@ TEST_F(MonitorEntryTest, TableHoldsTheMonitorsEntryPointsInSlotOrder) {
   ASSERT_NE(table, nullptr);
   EXPECT_EQ(monitor, static_cast<HANDLE>(&init)) << "the monitor handle is the initialisation block";
   // Wine reports a version after 5.0, so the whole table up to SendRecvBidiDataFromPort counts.
-  EXPECT_EQ(table->cbSize, 80u);
+  EXPECT_EQ(table->cbSize, kMonitor2Size);
   EXPECT_NE(table->pfnEnumPorts, nullptr);
   EXPECT_NE(table->pfnOpenPort, nullptr);
   EXPECT_EQ(table->pfnOpenPortEx, nullptr);
@@ -42,7 +43,7 @@ TEST_F(MonitorEntryTest, TableHoldsTheMonitorsEntryPointsInSlotOrder) {
 TEST_F(MonitorEntryTest, UserInterfaceRefusesEverything) {
   const MONITORUI* ui = InitializePrintMonitorUI();
   ASSERT_NE(ui, nullptr);
-  EXPECT_EQ(ui->dwMonitorUISize, 16u);
+  EXPECT_EQ(ui->dwMonitorUISize, kMonitorUISize);
   PWSTR out = reinterpret_cast<PWSTR>(kSeed);
   SetLastError(kSeed);
   EXPECT_FALSE(ui->pfnAddPortUI(nullptr, nullptr, L"QPRN[3:0:1]", &out));

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "MonitorTableSizes.h"
 #include "UniqueHandle.h"
 #include "UniquePrinter.h"
 
@@ -199,8 +200,8 @@ TEST(MonitorLibrary, ExportsTheMonitorEntryPointsUndecorated) {
   }
 }
 
-// The table's stated size follows the version the system reports: 76 bytes on version 5.0, else
-// 80. Under QUIL_EXPECT_VERSION_50 the process must be one that the system reports as 5.0.
+// The table's stated size follows the version the system reports: one entry point less on
+// version 5.0. Under QUIL_EXPECT_VERSION_50 the process must be one that the system reports as 5.0.
 TEST(MonitorTableProbe, SizeFollowsTheReportedVersion) {
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof(version);
@@ -219,7 +220,7 @@ TEST(MonitorTableProbe, SizeFollowsTheReportedVersion) {
   HANDLE monitor = nullptr;
   const MONITOR2* table = initialize(&init, &monitor);
   ASSERT_NE(table, nullptr);
-  EXPECT_EQ(table->cbSize, version50 ? 76u : 80u);
+  EXPECT_EQ(table->cbSize, version50 ? kMonitor2SizeVersion50 : kMonitor2Size);
 }
 
 // Runs the probe above in a copy of this executable that Wine reports as Windows 2000.

@@ -1,0 +1,75 @@
+// One fixture per message of both channels and the port settings block. The native, x86 and x64
+// test builds all run these, so a build whose layout drifts (a field sized by the architecture,
+// padding) fails here: a 32-bit server and a 64-bit client must read each other's bytes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "ByteFixtures.h"
+#include "PortSettingsBlock.h"
+#include "PrinterListMessages.h"
+#include "SpoolMessages.h"
+
+namespace quil {
+namespace {
+
+using test::Bytes;
+using test::Hex;
+using test::Join;
+using test::Pattern;
+
+struct WireFixture {
+  const char* name;
+  Bytes built;
+  Bytes expected;
+};
+
+DevModeBlock PatternDevMode() {
+  DevModeBlock devMode;
+  const Bytes pattern = Pattern(devMode.size());
+  std::copy(pattern.begin(), pattern.end(), devMode.begin());
+  return devMode;
+}
+
+const Bytes kCountReply = Hex("00000000 03000000");
+const Bytes kPrinterRequest = Hex("01000000 02000000");
+const Bytes kPrinterRecord = Hex("01000000 00000000 01000000 4c007a00e9000000");
+const Bytes kJobStart = Join({Hex("02000000"), Pattern(220), Hex("04000000 00000000 44000000 50000000")});
+const Bytes kPage = Hex("04000000 01000000 02000000 00 0102");
+const Bytes kPortSettings = Hex("08000000 04000000 05000000 00000000 55000000 43000000 51000000");
+
+std::vector<WireFixture> Fixtures() {
+  return {
+      {"printer count request", BuildPrinterCountRequest(), Hex("00000000")},
+      {"printer count reply", BuildPrinterCountReply(3), kCountReply},
+      {"printer request", BuildPrinterRequest(2), kPrinterRequest},
+      {"printer record", BuildPrinterRecord(u"Lz\u00e9", true), kPrinterRecord},
+      {"job start", BuildJobStart(PatternDevMode(), u"P", u"D"), kJobStart},
+      {"page", BuildPage(Hex("0102")), kPage},
+      {"job end", BuildJobEnd(), Hex("03000000")},
+      {"job start acknowledgement", BuildJobStartAck(), Hex("02000000")},
+      {"page acknowledgement", BuildPageAck(), Hex("04000000 00000000 00000000")},
+      {"job end acknowledgement", BuildJobEndAck(), Hex("03000000")},
+      {"port settings block", BuildPortSettingsBlock({u"Q", u"C", u"U", 5}), kPortSettings},
+  };
+}
+
+TEST(WireFormat, EveryMessageIsByteIdenticalOnEveryBuild) {
+  for (const WireFixture& fixture : Fixtures()) {
+    EXPECT_EQ(fixture.built, fixture.expected) << fixture.name;
+  }
+}
+
+TEST(WireFormat, EveryFixtureReadsBackAsWhatWasWritten) {
+  EXPECT_EQ(ParsePrinterCountReply(kCountReply), 3u);
+  EXPECT_EQ(ParsePrinterRequest(kPrinterRequest), 2u);
+  EXPECT_EQ(ParsePrinterRecord(kPrinterRecord), (PrinterRecord{u"Lz\u00e9", true}));
+  EXPECT_EQ(ParseJobStart(kJobStart), (JobStart{PatternDevMode(), u"P", u"D"}));
+  const auto page = ParsePage(kPage);
+  ASSERT_TRUE(page);
+  EXPECT_EQ(Bytes(page->begin(), page->end()), Hex("0102"));
+  EXPECT_EQ(ParsePortSettingsBlock(kPortSettings), (PortSettings{u"Q", u"C", u"U", 5}));
+}
+
+}  // namespace
+}  // namespace quil
