@@ -527,6 +527,21 @@ BOOL SimSpooler::OnSetJob(HANDLE handle, DWORD jobId, DWORD level, LPBYTE info, 
   return TRUE;
 }
 
+BOOL SimSpooler::OnDeletePrinterDriver(LPWSTR server, LPWSTR environment, LPWSTR driver) {
+  {
+    Guard guard(lock_);
+    const auto inUse = [driver](const SimPrinter& printer) { return driver && printer.driver == driver; };
+    if (std::any_of(printers_.begin(), printers_.end(), inUse)) {
+      SetLastError(ERROR_PRINTER_DRIVER_IN_USE);
+      return FALSE;
+    }
+  }
+  using DeleteDriver = BOOL(WINAPI*)(LPWSTR, LPWSTR, LPWSTR);
+  const auto wineDeleteDriver = reinterpret_cast<DeleteDriver>(
+      reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"winspool.drv"), "DeletePrinterDriverW")));
+  return wineDeleteDriver ? wineDeleteDriver(server, environment, driver) : FALSE;
+}
+
 }  // namespace sim
 
 // The spooler calls of this executable (winspool's are not imported through slots, so these
@@ -575,6 +590,10 @@ WINBOOL WINAPI ReadPrinter(HANDLE printer, LPVOID buffer, DWORD size, LPDWORD re
 
 WINBOOL WINAPI SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE info, DWORD command) {
   return sim::SimSpooler::Instance().OnSetJob(printer, jobId, level, info, command);
+}
+
+WINBOOL WINAPI DeletePrinterDriverW(LPWSTR server, LPWSTR environment, LPWSTR driver) {
+  return sim::SimSpooler::Instance().OnDeletePrinterDriver(server, environment, driver);
 }
 
 }  // extern "C"

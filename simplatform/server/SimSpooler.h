@@ -151,6 +151,9 @@ class SimSpooler {
   BOOL OnGetJob(HANDLE handle, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, DWORD* needed);
   BOOL OnReadPrinter(HANDLE handle, LPVOID buffer, DWORD size, DWORD* read);
   BOOL OnSetJob(HANDLE handle, DWORD jobId, DWORD level, LPBYTE info, DWORD command);
+  // Refuses a driver that one of the simulated printers uses, as Windows' spooler does and
+  // Wine's does not; any other deletion goes on to Wine's spooler.
+  BOOL OnDeletePrinterDriver(LPWSTR server, LPWSTR environment, LPWSTR driver);
 
  private:
   struct OpenHandle {

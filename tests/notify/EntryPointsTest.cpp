@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 
 #include "CQuilSessionRegistry.h"
+#include "Installation.h"
 #include "NotifyModule.h"
 #include "NotifyTestSupport.h"
 #include "QuillonNotify.h"
@@ -160,6 +161,20 @@ TEST(NotifyModule, DirectoryOfTheModuleEndsInABackslash) {
   EXPECT_EQ(Module(), GetModuleHandleW(nullptr));
   EXPECT_EQ(ModuleDirectory(), file.substr(0, file.rfind(L'\\') + 1));
   EXPECT_EQ(ModuleDirectory().back(), L'\\');
+}
+
+// The spooler refuses to delete a driver that a printer uses: Uninstall stops there and keeps the
+// monitor, whatever installer handle it is given.
+TEST_F(EntryPointsTest, UninstallWhileASessionPrinterUsesTheDriverRemovesNothing) {
+  QuilEventLogon(1, Token(1));
+  ASSERT_TRUE(WaitForExchanges(1));
+  ASSERT_EQ(spooler_.Printer(L"Inkjet (alice : 1)")->driver, L"Quillon Driver v.0.1");
+  EXPECT_EQ(Uninstall(0x1234), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+  EXPECT_TRUE(spooler_.Printer(L"Inkjet (alice : 1)"));
+  EXPECT_EQ(TestLogFile::CountMessage("Uninstall print driver."), 1u);
+  EXPECT_EQ(TestLogFile::CountMessage("Uninstall print monitor."), 0u);
+  const std::vector<std::string> messages = TestLogFile::Messages();
+  EXPECT_TRUE(messages.back().starts_with("Result: ") && messages.back().ends_with(" [3001]")) << messages.back();
 }
 
 }  // namespace

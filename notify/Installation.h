@@ -1,0 +1,25 @@
+// Server-side installation: the port monitor's registration with the spooler and the printer
+// driver that every session printer uses (a configuration of Unidrv whose files lie beside this
+// library). Each step logs a failing call and reports it with false; nothing is rolled back.
+#pragma once
+
+#include <windows.h>
+
+#include <msi.h>
+
+namespace quil {
+
+bool InstallMonitor();
+bool UninstallMonitor();
+bool InstallDriver();
+bool UninstallDriver();
+
+}  // namespace quil
+
+extern "C" {
+
+// Windows Installer custom actions: ERROR_SUCCESS or ERROR_INSTALL_FAILURE. The handle is not used.
+UINT WINAPI Install(MSIHANDLE installer);
+UINT WINAPI Uninstall(MSIHANDLE installer);
+
+}  // extern "C"
