@@ -6,13 +6,12 @@
 #include "CQuilServerVirtChannel.h"
 #include "PrinterListMessages.h"
 #include "QuilLog.h"
-#include "WideFormat.h"
+#include "SessionEventNames.h"
 #include "WideText.h"
 
 namespace quil {
 namespace {
 
-constexpr wchar_t kChannelOwner[] = L"QuillonNotify";
 constexpr char kPrinterListChannel[] = "QPrn";
 
 bool WriteMessage(CQuilServerVirtChannel& channel, const std::vector<uint8_t>& message) {
@@ -31,13 +30,9 @@ CQuilUserSession::CQuilUserSession(DWORD sessionId, const wchar_t* userName, con
 
 CQuilUserSession::~CQuilUserSession() { Stop(); }
 
-std::wstring CQuilUserSession::DisconnectEventName(DWORD sessionId) {
-  return FormatWide(L"Global\\Quillon-%u-Disconnect", sessionId);
-}
+std::wstring CQuilUserSession::DisconnectEventName(DWORD sessionId) { return SessionDisconnectEventName(sessionId); }
 
-std::wstring CQuilUserSession::ReconnectEventName(DWORD sessionId) {
-  return FormatWide(L"Global\\Quillon-%u-Reconnect", sessionId);
-}
+std::wstring CQuilUserSession::ReconnectEventName(DWORD sessionId) { return SessionReconnectEventName(sessionId); }
 
 void CQuilUserSession::Logon() {
   if (thread_) return;
@@ -114,7 +109,7 @@ void CQuilUserSession::RecordDefaultPrinter() {
 void CQuilUserSession::GetPrinters() {
   Log(L"Get printers");
   RecordDefaultPrinter();
-  CQuilServerVirtChannel channel(kChannelOwner);
+  CQuilServerVirtChannel channel(kNotifyChannelOwner);
   if (!channel.Open(sessionId_, kPrinterListChannel)) {
     Log(L"Can't open virtual channel.");
     return;

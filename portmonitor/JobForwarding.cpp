@@ -21,6 +21,7 @@
 #include "MonitorHandles.h"
 #include "MonitorState.h"
 #include "QuilLog.h"
+#include "SessionEventNames.h"
 #include "SpoolMessages.h"
 #include "SpoolerRouter.h"
 #include "UniquePrinter.h"
@@ -30,7 +31,6 @@
 namespace quil {
 namespace {
 
-constexpr const wchar_t* kChannelOwner = L"QuillonPort";
 constexpr const char* kSpoolChannel = "QSpl";
 
 // One lock per session, so that the jobs of one session never interleave on its channel. Entries
@@ -132,7 +132,7 @@ void SendPages(CQuilServerVirtChannel& channel, HANDLE job) {
 
 void ForwardJob(const PortRecord& record, const JobDetails& details, HANDLE job) {
   ScopedLock sessionLock(SessionJobLock(record.sessionId));
-  CQuilServerVirtChannel channel(kChannelOwner);
+  CQuilServerVirtChannel channel(kPortChannelOwner);
   bool opened = false;
   {
     const CQuilSpoolerSelf spoolerSelf;

@@ -3,6 +3,7 @@
 #include <wtsapi32.h>
 
 #include "QuilLog.h"
+#include "SessionEventNames.h"
 #include "WtsSessionList.h"
 
 namespace {
@@ -95,6 +96,8 @@ void CQuilService::HandleControl(DWORD control, DWORD eventType, const void* eve
   const DWORD sessionId = static_cast<const WTSSESSION_NOTIFICATION*>(eventData)->dwSessionId;
   if (eventType == WTS_SESSION_LOGON) OnLogon(sessionId);
   if (eventType == WTS_SESSION_LOGOFF) OnLogoff(sessionId);
+  if (eventType == WTS_REMOTE_DISCONNECT) OnRemoteDisconnect(sessionId);
+  if (eventType == WTS_REMOTE_CONNECT) OnRemoteConnect(sessionId);
 }
 
 void CQuilService::OnServiceStart() {
@@ -124,6 +127,28 @@ void CQuilService::OnLogon(DWORD sessionId) {
   if (!WTSQueryUserToken(sessionId, &token)) return;
   auto logon = FindExport<QuilEventLogonFn>(library_.get(), "QuilEventLogon");
   if (logon) logon(sessionId, token);
+}
+
+// The session's printers belong to the client it was connected from: on a disconnect the user
+// session removes them and each open channel of the session is closed, so that no job waits for
+// a client that is gone; on a connect the user session asks the new client for its printers.
+void CQuilService::OnRemoteDisconnect(DWORD sessionId) {
+  quil::Log(L"Service: Disconnect session id: %d", sessionId);
+  SignalEvent(quil::SessionDisconnectEventName(sessionId));
+  SignalEvent(quil::ChannelDisconnectEventName(quil::kNotifyChannelOwner, sessionId));
+  SignalEvent(quil::ChannelDisconnectEventName(quil::kPortChannelOwner, sessionId));
+}
+
+void CQuilService::OnRemoteConnect(DWORD sessionId) {
+  quil::Log(L"Service: Connect session id: %d", sessionId);
+  SignalEvent(quil::SessionReconnectEventName(sessionId));
+}
+
+// Only an event that exists has someone waiting on it: creating one here would leave a signal
+// behind that a later channel of the session would take for a disconnect of its own.
+void CQuilService::SignalEvent(const std::wstring& name) {
+  const quil::UniqueHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
+  if (event) SetEvent(event.get());
 }
 
 void CQuilService::OnLogoff(DWORD sessionId) {

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "UniqueHandle.h"
 
 class CQuilService {
@@ -31,6 +33,9 @@ class CQuilService {
   void OnServiceStop();
   void OnLogon(DWORD sessionId);
   void OnLogoff(DWORD sessionId);
+  void OnRemoteDisconnect(DWORD sessionId);
+  void OnRemoteConnect(DWORD sessionId);
+  static void SignalEvent(const std::wstring& name);
 
   const wchar_t* const serviceName_ = L"QuillonService";
   const wchar_t* const libraryName_ = L"QuillonNotify.dll";

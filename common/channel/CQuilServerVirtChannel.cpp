@@ -5,7 +5,7 @@
 #include "ChannelChunk.h"
 #include "MessageAssembler.h"
 #include "QuilLog.h"
-#include "WideFormat.h"
+#include "SessionEventNames.h"
 
 namespace quil {
 namespace {
@@ -20,7 +20,7 @@ CQuilServerVirtChannel::CQuilServerVirtChannel(const wchar_t* ownerName)
 CQuilServerVirtChannel::~CQuilServerVirtChannel() { Close(); }
 
 std::wstring CQuilServerVirtChannel::DisconnectEventName(const std::wstring& ownerName, DWORD sessionId) {
-  return FormatWide(L"Global\\%s-%u-Disconnect", ownerName.c_str(), sessionId);
+  return ChannelDisconnectEventName(ownerName, sessionId);
 }
 
 bool CQuilServerVirtChannel::Open(DWORD sessionId, const char* channelName) {
