@@ -1,6 +1,7 @@
 #include "CQuilPrintersManager.h"
 
 #include "CQuilPrinterSecurity.h"
+#include "Installation.h"
 #include "PortSettingsBlock.h"
 #include "QuilLog.h"
 #include "SessionPrinterNames.h"
@@ -10,7 +11,6 @@
 namespace quil {
 namespace {
 
-constexpr wchar_t kDriverName[] = L"Quillon Driver v.0.1";
 constexpr wchar_t kPrintProcessor[] = L"WinPrint";
 constexpr wchar_t kMonitorXcvName[] = L",XcvMonitor Quillon Port";
 constexpr DWORD kXcvOutputSize = 260;

@@ -12,9 +12,7 @@
 namespace quil {
 namespace {
 
-constexpr wchar_t kMonitorName[] = L"Quillon Port";
 constexpr wchar_t kMonitorFile[] = L"QPortMonitor.dll";
-constexpr wchar_t kDriverName[] = L"Quillon Driver v.0.1";
 constexpr DWORD kDriverVersion = 3;
 constexpr DWORD kDriverDirectoryLength = 260;
 

@@ -9,6 +9,10 @@
 
 namespace quil {
 
+// The driver that every session printer uses, and the monitor that owns their ports.
+inline constexpr wchar_t kDriverName[] = L"Quillon Driver v.0.1";
+inline constexpr wchar_t kMonitorName[] = L"Quillon Port";
+
 bool InstallMonitor();
 bool UninstallMonitor();
 bool InstallDriver();
