@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Main job: builds the four deliverables for 32-bit x86 and for x64 Windows and shows, for each,
-# its path, PE format, machine type, imports and exports. Fails if a binary is not of its
-# architecture, imports anything but system DLLs, or lacks a name that its .def file exports.
+# its path, PE format, machine type, imports and exports, then builds the server and client
+# installer packages of each architecture. Fails if a binary is not of its architecture, imports
+# anything but system DLLs, or lacks a name that its .def file exports.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -61,5 +62,9 @@ for arch in "${ARCHES[@]}"; do
   for entry in "${BINARIES[@]}"; do
     check_binary "$arch" "$BUILD/release-$arch/${entry%%:*}" "${entry#*:}" || status=1
   done
+done
+log "Windows Installer packages: $BUILD/packages"
+for arch in "${ARCHES[@]}"; do
+  bash "$ROOT/installer/build-packages.sh" "$arch" "$BUILD/release-$arch" "$BUILD/packages" || status=1
 done
 exit $status

@@ -1,4 +1,4 @@
-// Owning wrappers for GDI objects: device contexts and enhanced metafiles.
+// Owning wrappers for GDI objects: device contexts, enhanced metafiles, pens, brushes and fonts.
 #pragma once
 
 #include <windows.h>
@@ -19,8 +19,16 @@ struct EnhMetaFileTraits {
   static void Close(Handle metafile) { DeleteEnhMetaFile(metafile); }
 };
 
+struct GdiObjectTraits {
+  using Handle = HGDIOBJ;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle object) { DeleteObject(object); }
+};
+
 // A device context from CreateDCW (not one from GetDC, which is released, not deleted).
 using UniqueDC = UniqueResource<DeviceContextTraits>;
 using UniqueEnhMetaFile = UniqueResource<EnhMetaFileTraits>;
+// A pen, brush, font or bitmap; it must not be selected into a device context when it goes.
+using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
 
 }  // namespace quil

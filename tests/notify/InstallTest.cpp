@@ -109,7 +109,11 @@ class InstallTest : public ::testing::Test {
   static void RemoveInstallation() {
     DeletePrinterDriverW(nullptr, const_cast<LPWSTR>(kSpoolerEnvironment), const_cast<LPWSTR>(kDriverName));
     DeleteMonitorW(nullptr, const_cast<LPWSTR>(kSpoolerEnvironment), const_cast<LPWSTR>(kMonitorName));
-    for (const std::wstring& file : kDriverFiles) DeleteFileW((DriverDirectory() + file).c_str());
+    // The spooler keeps its own copies of the driver's files in the "3" folder.
+    for (const std::wstring& file : kDriverFiles) {
+      DeleteFileW((DriverDirectory() + file).c_str());
+      DeleteFileW((DriverDirectory() + L"3\\" + file).c_str());
+    }
   }
 
   // Runs an export of the library copy as Windows Installer would, with the given handle.

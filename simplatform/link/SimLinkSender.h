@@ -1,0 +1,39 @@
+// The sending end of a channel link: a message sink that sends each message delivered to it over
+// a connected loopback socket as frames, one per chunk of the message. Several threads may
+// deliver at once: the frames of one message go out together, under one lock, so they never
+// interleave with another message's.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "SimLock.h"
+#include "SimMessageSink.h"
+#include "SimSocket.h"
+
+namespace sim {
+
+class SimLinkSender : public SimMessageSink {
+ public:
+  explicit SimLinkSender(UniqueSocket socket);
+  SimLinkSender(const SimLinkSender&) = delete;
+  SimLinkSender& operator=(const SimLinkSender&) = delete;
+
+  void Deliver(DWORD sessionId, const std::string& channelName, std::vector<uint8_t> message) override;
+
+  // Messages not sent: on a channel of an unknown name, or after a send failed. A failed send
+  // shuts the sending side down, so the peer sees the frame cut short, and nothing more is sent.
+  size_t DroppedMessages();
+
+ private:
+  CriticalSection lock_;
+  UniqueSocket socket_;
+  bool failed_ = false;
+  size_t dropped_ = 0;
+};
+
+}  // namespace sim

@@ -1,0 +1,123 @@
+#include "SimSocket.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace sim {
+namespace {
+
+// Loopback messages are small and answered one by one: without this, delayed acknowledgements
+// would hold each of them back.
+void SendAtOnce(SOCKET socket) {
+  const BOOL on = TRUE;
+  setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on));
+}
+
+sockaddr_in LoopbackAddress(uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  return address;
+}
+
+UniqueSocket NewTcpSocket() { return UniqueSocket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)); }
+
+}  // namespace
+
+WinsockSession::WinsockSession() {
+  WSADATA data;
+  started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+WinsockSession::~WinsockSession() {
+  if (started_) WSACleanup();
+}
+
+UniqueSocket ListenOnLoopback(uint16_t& port) {
+  UniqueSocket listener = NewTcpSocket();
+  if (!listener) return {};
+  sockaddr_in address = LoopbackAddress(0);
+  int size = sizeof(address);
+  if (bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+      listen(listener.get(), 1) != 0 ||
+      getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    return {};
+  }
+  port = ntohs(address.sin_port);
+  return listener;
+}
+
+UniqueSocket AcceptConnection(SOCKET listener, DWORD timeoutMs) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(listener, &readable);
+  timeval timeout{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000 * 1000)};
+  if (select(0, &readable, nullptr, nullptr, &timeout) != 1) return {};
+  UniqueSocket accepted(accept(listener, nullptr, nullptr));
+  if (accepted) SendAtOnce(accepted.get());
+  return accepted;
+}
+
+UniqueSocket ConnectToLoopback(uint16_t port) {
+  UniqueSocket connected = NewTcpSocket();
+  if (!connected) return {};
+  const sockaddr_in address = LoopbackAddress(port);
+  if (connect(connected.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) return {};
+  SendAtOnce(connected.get());
+  return connected;
+}
+
+bool SendAll(SOCKET socket, std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const int length = static_cast<int>(std::min<size_t>(bytes.size(), INT_MAX));
+    const int sent = send(socket, reinterpret_cast<const char*>(bytes.data()), length, 0);
+    if (sent > 0) {
+      bytes = bytes.subspan(static_cast<size_t>(sent));
+      continue;
+    }
+    if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return false;
+    // A socket that a SocketReader also reads is non-blocking: wait until the connection takes more.
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(socket, &writable);
+    if (select(0, nullptr, &writable, nullptr, nullptr) != 1) return false;
+  }
+  return true;
+}
+
+SocketReader::SocketReader(SOCKET socket)
+    : socket_(socket),
+      arrived_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  ready_ = arrived_ && stop_ && WSAEventSelect(socket_, arrived_.get(), FD_READ | FD_CLOSE) == 0;
+}
+
+ReceiveResult SocketReader::ReadExactly(std::span<uint8_t> buffer) {
+  size_t received = 0;
+  while (received < buffer.size()) {
+    if (WaitForSingleObject(stop_.get(), 0) == WAIT_OBJECT_0) return ReceiveResult::kStopped;
+    const int length = static_cast<int>(std::min<size_t>(buffer.size() - received, INT_MAX));
+    const int got = recv(socket_, reinterpret_cast<char*>(buffer.data() + received), length, 0);
+    if (got > 0) {
+      received += static_cast<size_t>(got);
+    } else if (got == 0) {
+      return received == 0 ? ReceiveResult::kClosed : ReceiveResult::kCut;
+    } else if (WSAGetLastError() != WSAEWOULDBLOCK) {
+      return ReceiveResult::kFailed;
+    } else {
+      // Nothing to read yet: wait for an arrival (which the next recv re-arms) or for Stop.
+      const HANDLE events[] = {stop_.get(), arrived_.get()};
+      const DWORD woke = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+      if (woke == WAIT_OBJECT_0) return ReceiveResult::kStopped;
+      if (woke != WAIT_OBJECT_0 + 1) return ReceiveResult::kFailed;
+      WSANETWORKEVENTS happened;
+      if (WSAEnumNetworkEvents(socket_, arrived_.get(), &happened) != 0) return ReceiveResult::kFailed;
+    }
+  }
+  return ReceiveResult::kComplete;
+}
+
+void SocketReader::Stop() { SetEvent(stop_.get()); }
+
+}  // namespace sim
