@@ -28,12 +28,12 @@ const std::vector<std::wstring> kDriverFiles = {L"unidrvui.dll", L"emf.gpd",    
                                                 L"unidrv.hlp",   L"stdnames.gpd", L"unires.dll"};
 constexpr UINT kFailure = ERROR_INSTALL_FAILURE;
 
-std::wstring Folder(UINT (*get)(LPWSTR, UINT)) {
+std::wstring Folder(UINT(WINAPI* get)(LPWSTR, UINT)) {
   wchar_t folder[MAX_PATH] = {};
   get(folder, MAX_PATH);
   return std::wstring(folder) + L"\\";
 }
-UINT TempFolder(LPWSTR buffer, UINT size) { return GetTempPathW(size, buffer); }
+UINT WINAPI TempFolder(LPWSTR buffer, UINT size) { return GetTempPathW(size, buffer); }
 
 std::wstring DriverDirectory() {
   wchar_t directory[MAX_PATH] = {};
