@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Main job: builds the four deliverables for 32-bit x86 and for x64 Windows and shows, for each,
 # its path, PE format, machine type, imports and exports, then builds the server and client
-# installer packages of each architecture. Fails if a binary is not of its architecture, imports
-# anything but system DLLs, or lacks a name that its .def file exports.
+# installer packages of each architecture, and runs a whole printing session with them
+# (scripts/e2e.sh). Fails if a binary is not of its architecture, imports anything but system
+# DLLs, or lacks a name that its .def file exports, or if the session fails its checks.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -66,5 +67,27 @@ done
 log "Windows Installer packages: $BUILD/packages"
 for arch in "${ARCHES[@]}"; do
   bash "$ROOT/installer/build-packages.sh" "$arch" "$BUILD/release-$arch" "$BUILD/packages" || status=1
+done
+
+# The whole session, with the packages above and the simulated platform's programs of each
+# architecture's test build: x86 on both sides and a 64-bit server with 32-bit clients where this
+# machine runs both, else x64 on both sides.
+E2E_PROGRAMS=(quil_server_host quil_e2e_client quil_e2e_direct quil_e2e_document)
+runs=()
+if wine_runs i686 && wine_runs x86_64; then
+  runs=("i686 i686" "x86_64 i686")
+else
+  wine_runs x86_64 || { echo "ERROR: this machine runs no Wine at all: no session can run" >&2; exit 1; }
+  log "32-bit Wine cannot run here: the session runs with x64 on the server and on the clients"
+  runs=("x86_64 x86_64")
+fi
+for run in "${runs[@]}"; do
+  read -r server client <<<"$run"
+  for arch in $(printf '%s\n' "$server" "$client" | sort -u); do
+    build_windows "$arch" "$BUILD/$arch" ON Debug "${E2E_PROGRAMS[@]}" >/dev/null
+  done
+  log "session: $server server, $client client computers"
+  bash "$ROOT/scripts/e2e.sh" "$server" "$BUILD/$server" "$client" "$BUILD/$client" "$BUILD/packages" \
+    "$BUILD/e2e-$server-$client" || status=1
 done
 exit $status

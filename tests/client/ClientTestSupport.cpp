@@ -4,12 +4,9 @@
 #include <winspool.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "UniqueGdi.h"
-#include "UniquePrinter.h"
 #include "UniqueRegistryKey.h"
 
 namespace quil::test {
@@ -17,23 +14,7 @@ namespace quil::test {
 namespace {
 
 constexpr DWORD kWaitMs = 20000;
-constexpr wchar_t kDriverName[] = L"Wine PostScript Driver";
 constexpr wchar_t kWindowsKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
-
-std::wstring Widen(const char* text) {
-  std::wstring wide;
-  for (; *text; ++text) wide.push_back(static_cast<wchar_t>(*text));
-  return wide;
-}
-
-// A file of the build machine as a Windows path: Wine's drive Z: is the Unix root.
-std::wstring UnixFile(const char* unixPath) {
-  std::wstring path = L"Z:" + Widen(unixPath);
-  for (auto& c : path) {
-    if (c == L'/') c = L'\\';
-  }
-  return path;
-}
 
 }  // namespace
 
@@ -79,69 +60,18 @@ std::wstring TestFolder() {
   return folder.substr(0, folder.find_last_of(L'\\') + 1);
 }
 
-std::wstring AddinPath() { return UnixFile(QUIL_CLIENT_DLL); }
-
-void InstallPostScriptDriver() {
-  wchar_t directory[MAX_PATH];
-  DWORD needed = 0;
-  if (!GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(directory),
-                                  sizeof(directory), &needed)) {
-    return;
-  }
-  const std::wstring folder = std::wstring(directory) + L"\\3";
-  CreateDirectoryW(folder.c_str(), nullptr);
-  const std::wstring ppd = folder + L"\\ghostpdf.ppd";
-  CopyFileW(UnixFile(QUIL_TEST_PPD).c_str(), ppd.c_str(), FALSE);
-  DRIVER_INFO_3W driver{};
-  driver.cVersion = 3;
-  driver.pName = const_cast<LPWSTR>(kDriverName);
-  driver.pDriverPath = const_cast<LPWSTR>(L"wineps.drv");
-  driver.pConfigFile = const_cast<LPWSTR>(L"wineps.drv");
-  driver.pDataFile = const_cast<LPWSTR>(ppd.c_str());
-  AddPrinterDriverW(nullptr, 3, reinterpret_cast<BYTE*>(&driver));  // already there: fine
-}
+std::wstring AddinPath() { return sim::UnixFile(QUIL_CLIENT_DLL); }
 
 std::wstring AddFilePrinter(const std::wstring& name, const std::wstring& outputFileName) {
-  DeletePrinterNamed(name);
   const std::wstring folder = TestFolder() + L"out";
   CreateDirectoryW(folder.c_str(), nullptr);
   const std::wstring output = folder + L"\\" + outputFileName;
-  DeleteFileW(output.c_str());
-  PRINTER_INFO_2W info{};
-  info.pPrinterName = const_cast<LPWSTR>(name.c_str());
-  info.pPortName = const_cast<LPWSTR>(output.c_str());
-  info.pDriverName = const_cast<LPWSTR>(kDriverName);
-  info.pPrintProcessor = const_cast<LPWSTR>(L"WinPrint");
-  info.pDatatype = const_cast<LPWSTR>(L"RAW");
-  UniquePrinter printer(AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info)));
+  sim::AddFilePrinter(name, output);
   return output;
-}
-
-void DeletePrinterNamed(const std::wstring& name) {
-  PRINTER_DEFAULTSW access{nullptr, nullptr, PRINTER_ALL_ACCESS};
-  UniquePrinter printer;
-  if (OpenPrinterW(const_cast<LPWSTR>(name.c_str()), printer.put(), &access)) {
-    DeletePrinter(printer.get());
-  }
 }
 
 void DeleteAllPrinters() {
   for (const auto& name : EnumeratedPrinters()) DeletePrinterNamed(name);
-}
-
-std::vector<std::wstring> EnumeratedPrinters() {
-  constexpr DWORD kFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
-  DWORD needed = 0;
-  DWORD count = 0;
-  EnumPrintersW(kFlags, nullptr, 2, nullptr, 0, &needed, &count);
-  std::vector<BYTE> buffer(needed);
-  if (needed == 0 || !EnumPrintersW(kFlags, nullptr, 2, buffer.data(), needed, &needed, &count)) {
-    return {};
-  }
-  const auto* printers = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
-  std::vector<std::wstring> names;
-  for (DWORD i = 0; i < count; ++i) names.emplace_back(printers[i].pPrinterName);
-  return names;
 }
 
 void SetDefaultPrinterEntry(const std::wstring& name) {
@@ -245,22 +175,8 @@ std::vector<uint8_t> JobDevMode(DWORD fields, short orientation) {
   return {bytes, bytes + sizeof(devMode)};
 }
 
-std::string ReadFileText(const std::wstring& path) {
-  std::ifstream file(path.c_str(), std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-int CountPostScriptPages(const std::string& postScript) {
-  int pages = 0;
-  for (size_t at = postScript.find("\n%%Page: "); at != std::string::npos;
-       at = postScript.find("\n%%Page: ", at + 1)) {
-    ++pages;
-  }
-  return pages;
 }
 
 size_t ThreadCount() {

@@ -11,6 +11,7 @@
 
 #include "SimLock.h"
 #include "SimMessageSink.h"
+#include "SimPrinters.h"
 #include "SimRdpClient.h"
 #include "UniqueHandle.h"
 
@@ -41,14 +42,18 @@ std::wstring AddinPath();
 // The folder of the test executable, with a trailing backslash.
 std::wstring TestFolder();
 
-// Printers of Wine's PostScript driver whose port is a file: what they print lands there.
-void InstallPostScriptDriver();
-// (Re)creates the printer; returns the path of its output file, which is deleted first.
+// Printers of Wine's PostScript driver whose port is a file: what they print lands there. The
+// driver, the printers' deletion and enumeration and the PostScript checks are the simulated
+// platform's.
+using sim::CountPostScriptPages;
+using sim::DeletePrinterNamed;
+using sim::EnumeratedPrinters;
+using sim::InstallPostScriptDriver;
+using sim::ReadFileText;
+// (Re)creates the printer printing into the file of that name in the test folder's "out"
+// folder; returns the file's path. The file is deleted first.
 std::wstring AddFilePrinter(const std::wstring& name, const std::wstring& outputFileName);
-void DeletePrinterNamed(const std::wstring& name);
 void DeleteAllPrinters();
-// The printers the spooler enumerates, local and connections, in its order.
-std::vector<std::wstring> EnumeratedPrinters();
 // Writes the user's default printer as the spooler keeps it ("" removes it).
 void SetDefaultPrinterEntry(const std::wstring& name);
 
@@ -64,11 +69,7 @@ Bytes MakeLargePageMetafile(size_t extraBytes);
 // The job's DEVMODEW public part with only the given fields set.
 std::vector<uint8_t> JobDevMode(DWORD fields, short orientation);
 
-// The contents of a file; empty if it does not exist.
-std::string ReadFileText(const std::wstring& path);
 bool FileExists(const std::wstring& path);
-// How many pages a PostScript file holds, by its page comments.
-int CountPostScriptPages(const std::string& postScript);
 
 // The number of threads of this process.
 size_t ThreadCount();

@@ -143,7 +143,7 @@ Bytes PicturePage() {
 
 Bytes LandscapeChartPage() {
   PageRecorder page(kA4Height, kA4Width);
-  page.Text(150, 120, 90, L"A landscape page: monthly pages printed", RGB(0, 0, 0), FW_BOLD);
+  page.Text(150, 120, 90, L"Landscape chart", RGB(0, 0, 0), FW_BOLD);
   const int values[] = {12, 19, 7, 23, 15, 28, 21, 9, 17, 25, 13, 30};
   for (int i = 0; i < 12; ++i) {
     const int x = 250 + i * 200, height = values[i] * 50;

@@ -1,0 +1,241 @@
+#!/usr/bin/env bash
+# A whole printing session with the real binaries, on a simulated terminal server and two
+# simulated client computers: three Wine prefixes that meet only over TCP on 127.0.0.1.
+# Usage: e2e.sh SERVER_ARCH SERVER_BUILD CLIENT_ARCH CLIENT_BUILD PACKAGES OUT [PAGES]
+#   SERVER_BUILD, CLIENT_BUILD: Windows builds with tests of those architectures (the simulated
+#   platform's programs); PACKAGES: the folder with the .msi files of both; OUT: where the run
+#   keeps its prefixes, pages and pictures; PAGES: how many pages of the sample document (1-5).
+# The server installs SERVER_ARCH's package, each client CLIENT_ARCH's. Ends with one line:
+# "e2e: PASS ..." or "e2e: FAIL ...".
+set -uo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$ROOT/cmake/wine-env.sh"
+server_arch="$1" server_bin="$(realpath "$2")" client_arch="$3" client_bin="$(realpath "$4")"
+packages="$(realpath "$5")" out="$(realpath -m "$6")" pages="${7:-5}"
+failures=0
+
+say() { printf '  %s\n' "$*"; }
+step() { printf '\n== %s\n' "$*"; }
+fail() { printf '  FAIL: %s\n' "$*"; failures=$((failures + 1)); }
+msi_arch() { [ "$1" = i686 ] && echo x86 || echo x64; }
+spool_folder() { [ "$1" = i686 ] && echo w32x86 || echo x64; }
+winpath() { local path="${1//\//\\}"; echo "Z:$path"; }
+
+# Each computer is a prefix root holding wineprefix-ARCH, run through the project's launcher.
+on() {  # on COMPUTER ARCH program args...
+  local computer="$1" arch="$2"
+  shift 2
+  timeout 300 "$ROOT/cmake/wine-emulator.sh" "$arch" "$out/$computer" "$@"
+}
+new_computer() {  # new_computer COMPUTER ARCH
+  (quil_wine_env "$2" "$out/$1" && mkdir -p "$WINEPREFIX" && "$WINELOADER" wineboot -i >/dev/null 2>&1 &&
+    "$WINESERVER" -w) || { fail "cannot create the Wine prefix of $1"; return 1; }
+}
+stop_computer() { (quil_wine_env "$2" "$out/$1" && "$WINESERVER" -k 2>/dev/null); }
+
+# The server host's control connection: one request, reply lines up to "ok ..." or "error ...".
+control() {
+  printf '%s\n' "$*" >&7
+  local line
+  while IFS= read -r -t 120 line <&7; do
+    line="${line%$'\r'}"
+    case "$line" in
+      ok*) printf '%s\n' "$line"; return 0 ;;
+      error*) printf '%s\n' "$line"; return 1 ;;
+      *) printf '%s\n' "$line" ;;
+    esac
+  done
+  echo "error: no answer to '$*'"
+  return 1
+}
+session_printers() { control printers | sed -n 's/^printer //p' | awk -F'|' '{print $1}' | grep " (alice : $session)\$"; }
+
+# A client computer's host program, fed through a FIFO, its output in a log.
+start_client() {  # start_client COMPUTER default printers...
+  local computer="$1" default="$2"
+  shift 2
+  local folder="$out/$computer-pages"
+  mkdir -p "$folder"
+  mkfifo "$out/$computer.in"
+  on "$computer" "$client_arch" "$client_bin/simplatform/e2e/quil_e2e_client.exe" "$link_port" "$session" "$(winpath "$folder")" \
+    "$@" --default "$default" <"$out/$computer.in" >"$out/$computer.log" 2>&1 &
+  eval "${computer}_pid=$!"
+  exec {fd}>"$out/$computer.in"
+  eval "${computer}_fd=$fd"
+  for _ in $(seq 120); do grep -q '^ready' "$out/$computer.log" && return 0; sleep 0.5; done
+  fail "$computer did not get ready"; cat "$out/$computer.log"
+  return 1
+}
+quit_client() {
+  local computer="$1" fd pid
+  fd="$(eval echo "\$${computer}_fd")" pid="$(eval echo "\$${computer}_pid")"
+  echo quit >&"$fd"
+  exec {fd}>&-
+  wait "$pid" || fail "$computer ended with status $?"
+}
+
+# Prints the sample document on a session printer and waits until the client printed it.
+print_document() {  # print_document COMPUTER PRINTER LABEL JOBS_PRINTED_BY_THEN
+  local computer="$1" printer="$2" label="$3" sent=0 line
+  step "$label: alice prints the sample document ($pages pages) on \"$printer\""
+  while IFS= read -r line; do
+    case "$line" in
+      sent*) sent="${line#sent }"; printf '\r  pages sent %s / %s' "$sent" "$pages" ;;
+      ok*) printf '\n'; say "server: $line" ;;
+      error*) printf '\n'; fail "server: $line" ;;
+    esac
+  done < <(control "print $printer|Sample document|$(winpath "$out/document/document.spl")")
+  [ "$sent" = "$pages" ] || fail "$sent of $pages pages were sent"
+  local printed=""
+  for _ in $(seq 240); do
+    printed="$(grep '^printed' "$out/$computer.log" | tail -n 1)"
+    [ -n "$printed" ] && [ "$(grep -c '^printed' "$out/$computer.log")" -ge "$4" ] && break
+    sleep 0.5
+  done
+  say "client: ${printed:-nothing printed}"
+  local file="${printed##*-> }"
+  file="${file%$'\r'}"
+  [ -n "$printed" ] || { fail "the client printed nothing"; return; }
+  cp "$(unix_path "$file")" "$out/$label.ps" || fail "no output file $file"
+}
+unix_path() { local path="${1#[Zz]:}"; echo "${path//\\//}"; }
+
+# Renders a PostScript file to PNG pages at a low resolution; prints the page files.
+render() {  # render NAME DPI
+  rm -f "$out/render/$1-"*.png
+  mkdir -p "$out/render"
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r"$2" -o "$out/render/$1-%d.png" "$out/$1.ps" 2>/dev/null
+  ls "$out/render/$1-"*.png 2>/dev/null | sort -V
+}
+
+# Compares every page printed through Quillon with the same EMF pages printed directly on the
+# same printer of the same client computer, pixel by pixel.
+compare_with_direct() {  # compare_with_direct COMPUTER PRINTER LABEL
+  local computer="$1" printer="$2" label="$3" emfs=()
+  for page in $(seq "$pages"); do emfs+=("$(winpath "$out/document/page-$page.emf")"); done
+  on "$computer" "$client_arch" "$client_bin/simplatform/e2e/quil_e2e_direct.exe" "$printer" "$(winpath "$out/$label-direct.ps")" \
+    "${emfs[@]}" >/dev/null 2>&1 || { fail "direct printing on $printer failed"; return; }
+  local ours direct differing=0 total=0
+  mapfile -t ours < <(render "$label" 40)
+  mapfile -t direct < <(render "$label-direct" 40)
+  [ "${#ours[@]}" -eq "$pages" ] || fail "$label has ${#ours[@]} pages, not $pages"
+  for i in "${!ours[@]}"; do
+    local counts
+    counts="$(compare -metric AE "${ours[$i]}" "${direct[$i]:-/dev/null}" null: 2>&1 >/dev/null)"
+    differing=$((differing + ${counts%% *}))
+    total=$((total + $(identify -format '%w*%h' "${ours[$i]}")))
+  done
+  say "comparison: $total pixels on ${#ours[@]} pages, $differing differ from printing the same pages directly"
+  [ "$differing" -eq 0 ] || fail "$label differs from direct printing in $differing pixels"
+}
+
+session=3
+control_port=$((20000 + RANDOM % 20000)) link_port=$((control_port + 1))
+rm -rf "$out"
+mkdir -p "$out/document"
+started=$(date +%s)
+
+step "the computers: terminal server ($server_arch), client computers 1 and 2 ($client_arch)"
+# Three prefixes, made side by side.
+new_computer server "$server_arch" & new_computer client1 "$client_arch" & new_computer client2 "$client_arch" &
+for _ in 1 2 3; do wait -n || exit 1; done
+
+step "terminal server: installing QuillonServer-$(msi_arch "$server_arch").msi with msiexec"
+# Wine has no Unidrv: stand-ins lie where Windows keeps Unidrv's files.
+quil_wine_env "$server_arch" "$out/server"
+unidrv="$WINEPREFIX/drive_c/windows/system32/spool/drivers/$(spool_folder "$server_arch")/3"
+mkdir -p "$unidrv"
+for file in unidrv.dll unidrvui.dll unires.dll unidrv.hlp stdnames.gpd; do echo "stand-in $file" >"$unidrv/$file"; done
+on server "$server_arch" msiexec /i "$(winpath "$packages/QuillonServer-$(msi_arch "$server_arch").msi")" /qn \
+  </dev/null >/dev/null 2>&1 || fail "server package: msiexec failed"
+install_dir="$WINEPREFIX/drive_c/Program Files/Quillon"
+[ -f "$install_dir/QuillonNotify.dll" ] && say "installed: $(ls "$install_dir" | tr '\n' ' ')"
+
+step "terminal server: the simulated platform beside the service, and the service restarted"
+# Wine lacks sessions, virtual channels and session-change notifications, and its spooler cannot
+# add a printer with a Unidrv-based driver: the service alone gets replacements of its own.
+cp "$server_bin/simplatform/host/out/"{wtsapi32.dll,winspool.drv,spoolss.dll} "$install_dir/"
+for dll in wtsapi32 winspool.drv spoolss; do
+  on server "$server_arch" reg add 'HKCU\Software\Wine\AppDefaults\QuillonService.exe\DllOverrides' \
+    /v "$dll" /d native,builtin /f >/dev/null 2>&1
+done
+on server "$server_arch" reg add 'HKLM\Software\Quillon Simulation' /v ControlPort /t REG_DWORD /d "$control_port" /f >/dev/null 2>&1
+on server "$server_arch" reg add 'HKLM\Software\Quillon Simulation' /v LinkPort /t REG_DWORD /d "$link_port" /f >/dev/null 2>&1
+on server "$server_arch" net stop QuillonService </dev/null >/dev/null 2>&1
+on server "$server_arch" net start QuillonService </dev/null >/dev/null 2>&1 || fail "the service did not start"
+for _ in $(seq 60); do exec 7<>"/dev/tcp/127.0.0.1/$control_port" 2>/dev/null && break; sleep 0.5; done
+{ true >&7; } 2>/dev/null || { fail "the server host does not answer on port $control_port"; exit 1; }
+say "QuillonService runs under Wine's service control manager with QuillonNotify.dll loaded"
+
+step "client computers: installing QuillonClient-$(msi_arch "$client_arch").msi with msiexec"
+for computer in client1 client2; do
+  on "$computer" "$client_arch" msiexec /i "$(winpath "$packages/QuillonClient-$(msi_arch "$client_arch").msi")" /qn \
+    </dev/null >/dev/null 2>&1 || fail "$computer: client package failed"
+done
+
+step "the sample document"
+on server "$server_arch" "$server_bin/tests/e2e/quil_e2e_document.exe" "$(winpath "$out/document")" "$pages" \
+  </dev/null >/dev/null 2>&1 || fail "the sample document could not be written"
+say "$(ls "$out/document" | tr '\n' ' ')"
+
+step "alice logs on in session $session from client computer 1"
+control "session $session alice" >/dev/null
+control "setdefault alice Server Laser" >/dev/null
+earlier_default="$(control "default alice" | sed -n 's/^ok //p')"
+say "alice's default printer before logon: \"$earlier_default\""
+start_client client1 "Office Inkjet" "Office Laser" "Office Inkjet" "Photo Printer" || exit 1
+control "wait-client $session" >/dev/null || fail "client computer 1 did not reach the server"
+control "logon $session" >/dev/null || fail "logon"
+control "wait-printers $session 3" >/dev/null || fail "alice's printers did not appear"
+while IFS= read -r printer; do say "printer created: $printer"; done < <(session_printers)
+default="$(control "default alice" | sed -n 's/^ok //p')"
+say "alice's default printer: \"$default\""
+[ "$default" = "Office Inkjet (alice : $session)" ] || fail "the default does not follow the client's"
+
+print_document client1 "Office Laser (alice : $session)" print-1 1
+compare_with_direct client1 "Office Laser" print-1
+
+step "alice disconnects, and reconnects from client computer 2"
+quit_client client1
+control "disconnect $session" >/dev/null
+control "wait-printers $session 0" >/dev/null || fail "the printers of client 1 stayed after the disconnect"
+say "after the disconnect: $(session_printers | wc -l) session printers"
+start_client client2 "Plotter" "Plotter" "Front Desk" || exit 1
+control "wait-client $session" >/dev/null || fail "client computer 2 did not reach the server"
+control "connect $session" >/dev/null
+control "wait-printers $session 2" >/dev/null || fail "the printers of client 2 did not appear"
+while IFS= read -r printer; do say "printer created: $printer"; done < <(session_printers)
+print_document client2 "Front Desk (alice : $session)" print-2 1
+compare_with_direct client2 "Front Desk" print-2
+
+step "alice logs off"
+quit_client client2
+control "logoff $session" >/dev/null
+left="$(session_printers | wc -l)"
+say "session printers left: $left"
+[ "$left" -eq 0 ] || fail "$left session printers remain"
+restored="$(control "default alice" | sed -n 's/^ok //p')"
+say "alice's default printer: \"$restored\""
+[ "$restored" = "$earlier_default" ] || fail "the earlier default printer did not come back"
+control quit >/dev/null
+exec 7>&-
+
+step "overview"
+labels=()
+for label in print-1 print-2; do
+  page=1
+  while IFS= read -r png; do labels+=(-label "$label page $page" "$png"); page=$((page + 1)); done < <(render "$label" 30)
+done
+montage "${labels[@]}" -tile "${pages}x" -geometry +6+6 -pointsize 14 "$out/overview.png" 2>/dev/null ||
+  fail "the overview picture could not be made"
+say "printed pages: $out/print-1.ps (client computer 1), $out/print-2.ps (client computer 2)"
+say "overview picture: $out/overview.png"
+
+for computer in server client1 client2; do stop_computer "$computer" "$([ $computer = server ] && echo "$server_arch" || echo "$client_arch")"; done
+elapsed=$(( $(date +%s) - started ))
+if [ "$failures" -eq 0 ]; then
+  echo "e2e: PASS ($server_arch server, $client_arch clients, $pages pages, ${elapsed} s)"
+else
+  echo "e2e: FAIL ($failures checks failed; $server_arch server, $client_arch clients, ${elapsed} s)"
+  exit 1
+fi

@@ -1,0 +1,32 @@
+// The client computer's command line:
+//   quil_e2e_client.exe <linkPort> <sessionId> <outputFolder> <printer>... --default <printer>
+//                       [--addin <path>]
+// --addin names the add-in's DLL in place of the one the client package registered.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace sim {
+
+struct E2eClientOptions {
+  uint16_t linkPort = 0;
+  DWORD sessionId = 0;
+  std::wstring outputFolder;
+  std::vector<std::wstring> printers;
+  std::wstring defaultPrinter;  // one of `printers`
+  std::wstring addinPath;       // empty: the registered add-in
+};
+
+inline constexpr char kClientUsage[] =
+    "usage: quil_e2e_client <linkPort> <sessionId> <outputFolder> <printer>... "
+    "--default <printer> [--addin <path>]";
+
+// The options, or what is wrong with the command line.
+std::variant<E2eClientOptions, std::string> ParseClientOptions(int argc, wchar_t** argv);
+
+}  // namespace sim

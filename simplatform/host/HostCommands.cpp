@@ -1,0 +1,159 @@
+#include "HostCommands.h"
+
+#include <wtsapi32.h>
+
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "HostJobs.h"
+#include "HostSessions.h"
+#include "HostText.h"
+#include "ServiceEvents.h"
+#include "SimSpooler.h"
+
+namespace sim::host {
+namespace {
+
+constexpr DWORD kClientWaitMs = 10000;
+constexpr DWORD kPrinterWaitMs = 30000;
+constexpr DWORD kPollMs = 50;
+
+struct Request {
+  std::string command;
+  std::string rest;  // after the command and the blanks that follow it
+  HostLinks& links;
+  const LineWriter& write;
+};
+
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream stream(text);
+  std::vector<std::string> words;
+  for (std::string word; stream >> word;) words.push_back(word);
+  return words;
+}
+
+bool ParseNumber(const std::string& text, DWORD& value) {
+  char* end = nullptr;
+  value = strtoul(text.c_str(), &end, 10);
+  return !text.empty() && *end == '\0';
+}
+
+// Polls until the condition holds, at most `timeoutMs`.
+template <typename Condition>
+bool WaitFor(Condition condition, DWORD timeoutMs) {
+  for (const ULONGLONG deadline = GetTickCount64() + timeoutMs; !condition(); Sleep(kPollMs)) {
+    if (GetTickCount64() >= deadline) return false;
+  }
+  return true;
+}
+
+size_t PrintersOfSession(DWORD sessionId) {
+  size_t count = 0;
+  for (const SimPrinter& printer : SimSpooler::Instance().Printers()) {
+    if (HostSessions::Instance().SessionOfPrinter(printer) == sessionId) ++count;
+  }
+  return count;
+}
+
+std::string AddSession(const Request& request) {
+  const auto words = Words(request.rest);
+  DWORD id = 0;
+  if (words.size() < 2 || words.size() > 3 || !ParseNumber(words[0], id)) return "error usage: session <id> <user> [<domain>]";
+  const std::wstring domain = words.size() == 3 ? FromUtf8(words[2]) : L"";
+  return HostSessions::Instance().Add(id, FromUtf8(words[1]), domain) ? "ok" : "error session " + words[0] + " exists";
+}
+
+std::string RaiseEvent(const Request& request) {
+  static const std::map<std::string, DWORD> kEvents = {{"logon", WTS_SESSION_LOGON},
+                                                        {"logoff", WTS_SESSION_LOGOFF},
+                                                        {"disconnect", WTS_REMOTE_DISCONNECT},
+                                                        {"connect", WTS_REMOTE_CONNECT}};
+  DWORD id = 0;
+  if (!ParseNumber(request.rest, id)) return "error usage: " + request.command + " <id>";
+  if (!RaiseSessionChange(kEvents.at(request.command), id)) return "error the service has no control handler yet";
+  return "ok";
+}
+
+std::string WaitClient(const Request& request) {
+  DWORD id = 0;
+  if (!ParseNumber(request.rest, id)) return "error usage: wait-client <id>";
+  return WaitFor([&] { return request.links.HasClient(id); }, kClientWaitMs) ? "ok" : "error no client";
+}
+
+std::string WaitPrinters(const Request& request) {
+  const auto words = Words(request.rest);
+  DWORD id = 0;
+  DWORD count = 0;
+  if (words.size() != 2 || !ParseNumber(words[0], id) || !ParseNumber(words[1], count)) {
+    return "error usage: wait-printers <id> <count>";
+  }
+  if (WaitFor([&] { return PrintersOfSession(id) == count; }, kPrinterWaitMs)) return "ok";
+  return "error the session has " + std::to_string(PrintersOfSession(id)) + " printers";
+}
+
+std::string ListPrinters(const Request& request) {
+  for (const SimPrinter& printer : SimSpooler::Instance().Printers()) {
+    const auto session = HostSessions::Instance().SessionOfPrinter(printer);
+    const std::wstring account = session ? HostSessions::Instance().AccountOf(*session) : L"";
+    request.write("printer " + ToUtf8(printer.name) + "|" + ToUtf8(printer.port) + "|" + ToUtf8(account));
+  }
+  return "ok";
+}
+
+std::string SetDefault(const Request& request) {
+  const size_t blank = request.rest.find(' ');
+  const size_t printerStart = request.rest.find_first_not_of(' ', blank);
+  if (blank == std::string::npos || printerStart == std::string::npos) {
+    return "error usage: setdefault <account> <printer>";
+  }
+  const std::wstring account = FromUtf8(request.rest.substr(0, blank));
+  const std::wstring printer = FromUtf8(request.rest.substr(printerStart));
+  if (!SimSpooler::Instance().Printer(printer)) SimSpooler::Instance().AddExistingPrinter(printer);
+  SimSpooler::Instance().SetDefaultPrinterOf(account, printer);
+  return "ok";
+}
+
+std::string Default(const Request& request) {
+  const auto printer = SimSpooler::Instance().DefaultPrinterOf(FromUtf8(request.rest));
+  return "ok " + ToUtf8(printer.value_or(L""));
+}
+
+std::string PrintFile(const Request& request) {
+  const size_t first = request.rest.find('|');
+  const size_t second = first == std::string::npos ? first : request.rest.find('|', first + 1);
+  if (second == std::string::npos) return "error usage: print <printer>|<document>|<path>";
+  const PrintRequest print{FromUtf8(request.rest.substr(0, first)),
+                           FromUtf8(request.rest.substr(first + 1, second - first - 1)),
+                           FromUtf8(request.rest.substr(second + 1))};
+  return Print(print, [&request](DWORD page) { request.write("sent " + std::to_string(page)); });
+}
+
+using Handler = std::string (*)(const Request&);
+
+const std::map<std::string, Handler>& Handlers() {
+  static const std::map<std::string, Handler> handlers = {
+      {"session", AddSession},     {"logon", RaiseEvent},          {"logoff", RaiseEvent},
+      {"disconnect", RaiseEvent},  {"connect", RaiseEvent},        {"wait-client", WaitClient},
+      {"wait-printers", WaitPrinters}, {"printers", ListPrinters}, {"setdefault", SetDefault},
+      {"default", Default},        {"print", PrintFile}};
+  return handlers;
+}
+
+}  // namespace
+
+bool RunCommand(const std::string& line, HostLinks& links, const LineWriter& write) {
+  const size_t end = line.find(' ');
+  const std::string command = line.substr(0, end);
+  const size_t restStart = end == std::string::npos ? std::string::npos : line.find_first_not_of(' ', end);
+  const Request request{command, restStart == std::string::npos ? "" : line.substr(restStart), links, write};
+  if (command == "quit") {
+    write("ok");
+    return false;
+  }
+  auto handler = Handlers().find(command);
+  write(handler == Handlers().end() ? "error unknown request " + command : handler->second(request));
+  return true;
+}
+
+}  // namespace sim::host

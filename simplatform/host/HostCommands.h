@@ -1,0 +1,28 @@
+// The requests of the control connection, one line each, answered with reply lines that end in a
+// line "ok ..." or "error ...":
+//   session <id> <user> [<domain>]     a session with a user (no event yet)
+//   logon|logoff|disconnect|connect <id>
+//                                      the session change, raised through the service's handler;
+//                                      answered once the handler returned
+//   wait-client <id>                   answered once a client computer's link serves the session
+//   wait-printers <id> <count>         answered once the session has that many printers
+//   printers                           "printer <name>|<port>|<account it is for>" lines
+//   setdefault <account> <printer>     the account's default printer (added if it does not exist)
+//   default <account>                  "ok <printer>" (empty if none)
+//   print <printer>|<document>|<path>  a job with the spool data of that file; "sent <n>" per page
+//   quit                               ends the connection
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "HostLinks.h"
+
+namespace sim::host {
+
+using LineWriter = std::function<void(const std::string& line)>;
+
+// Runs one request; false when it ends the connection.
+bool RunCommand(const std::string& line, HostLinks& links, const LineWriter& write);
+
+}  // namespace sim::host

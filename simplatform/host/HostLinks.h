@@ -1,0 +1,61 @@
+// The channel links of the client computers. A client connects to the link port and first sends
+// its session id (4 bytes, little-endian); the connection then becomes the session's client:
+// what the server writes in the session goes out on it as frames, and each chunk that comes in
+// is queued for the server's reads. When the connection ends, the session has no client.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "SimLinkReceiver.h"
+#include "SimLock.h"
+#include "SimMessageSink.h"
+#include "SimSocket.h"
+
+namespace sim::host {
+
+// Sends the messages delivered to it as frames. It has a handle of its own on the connection,
+// shared with the receiver's reads, which make the connection non-blocking: a send that finds the
+// connection's buffer full waits until it drains.
+class HostLinkSink : public SimMessageSink {
+ public:
+  explicit HostLinkSink(UniqueSocket socket);
+
+  void Deliver(DWORD sessionId, const std::string& channelName, std::vector<uint8_t> message) override;
+  // Closes the connection's handle; later messages are dropped.
+  void Close();
+
+ private:
+  bool SendFrames(DWORD sessionId, const SimLinkChannelName& name, const std::vector<uint8_t>& message);
+
+  CriticalSection lock_;
+  UniqueSocket socket_;
+};
+
+class HostLinks {
+ public:
+  // Reads the new connection's session id (waiting a few seconds at most) and makes the
+  // connection that session's client, in place of an earlier one; drops it without an id.
+  void Accept(UniqueSocket connection);
+  // Sessions whose connection ended are left without a client.
+  void RetireEnded();
+  bool HasClient(DWORD sessionId);
+
+ private:
+  struct Link {
+    std::unique_ptr<HostLinkSink> sink;
+    std::unique_ptr<SimLinkReceiver> receiver;
+  };
+  void Retire(DWORD sessionId);  // with lock_ held
+
+  CriticalSection lock_;
+  std::map<DWORD, Link> links_;
+  // SimVirtualChannels hands a message to a client outside its lock, so a write may still be
+  // using a sink after the session lost it: retired sinks stay (closed) for the process's life.
+  std::vector<std::unique_ptr<HostLinkSink>> retiredSinks_;
+};
+
+}  // namespace sim::host

@@ -1,0 +1,50 @@
+// The real port monitor behind the simulated spooler: QPortMonitor.dll loaded from the system
+// folder and initialised through InitializePrintMonitor2 on first use (never while the loader
+// runs a module entry), its transceive object reached through ",XcvMonitor Quillon Port", and a
+// job's port calls made in the spooler's order.
+#pragma once
+
+#include <windows.h>
+
+#include <winspool.h>
+#include <winsplp.h>
+
+#include <set>
+#include <string>
+
+#include "SimLock.h"
+#include "UniqueHandle.h"
+
+namespace sim::host {
+
+class HostMonitor {
+ public:
+  static HostMonitor& Instance();
+
+  // XcvOpenPort with the access the caller asked for; false with the last error set when the
+  // monitor cannot be loaded or refuses.
+  BOOL OpenXcv(ACCESS_MASK access, HANDLE* xcv);
+  bool IsXcv(HANDLE handle);
+  // XcvDataPort: TRUE with the monitor's answer in *status, as the spooler reports it.
+  BOOL XcvData(HANDLE xcv, PCWSTR command, PBYTE input, DWORD inputSize, PBYTE output, DWORD outputSize,
+               PDWORD needed, PDWORD status);
+  BOOL CloseXcv(HANDLE xcv);
+
+  // OpenPort, StartDocPort (level 1), EndDocPort and ClosePort for one job on the calling thread;
+  // false with the last error set if the monitor is missing or the port does not open.
+  bool RunJob(const std::wstring& port, const std::wstring& printer, DWORD jobId, const std::wstring& document);
+
+ private:
+  HostMonitor() = default;
+  // The monitor's table, loading it the first time; null if it cannot be loaded.
+  const MONITOR2* Table(HANDLE& monitor);
+
+  CriticalSection lock_;
+  quil::UniqueModule module_;
+  MONITORINIT init_{};
+  HANDLE monitor_ = nullptr;
+  const MONITOR2* table_ = nullptr;
+  std::set<HANDLE> xcvs_;
+};
+
+}  // namespace sim::host
