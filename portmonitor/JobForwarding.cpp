@@ -33,8 +33,9 @@ namespace {
 
 constexpr const char* kSpoolChannel = "QSpl";
 
-// One lock per session, so that the jobs of one session never interleave on its channel. Entries
-// live until the module is unloaded; the map is used only while MonitorLock() is held.
+// One lock per session, so that the jobs of one session never interleave on its channel, while
+// jobs of other sessions and the port commands go on. Entries live until the module is unloaded;
+// the map is used only while MonitorLock() is held.
 CriticalSection& SessionJobLock(DWORD sessionId) {
   static std::map<DWORD, std::unique_ptr<CriticalSection>> sessionJobLocks;
   auto& lock = sessionJobLocks[sessionId];
@@ -130,8 +131,8 @@ void SendPages(CQuilServerVirtChannel& channel, HANDLE job) {
   }
 }
 
-void ForwardJob(const PortRecord& record, const JobDetails& details, HANDLE job) {
-  ScopedLock sessionLock(SessionJobLock(record.sessionId));
+void ForwardJob(const PortRecord& record, CriticalSection& sessionJobLock, const JobDetails& details, HANDLE job) {
+  ScopedLock sessionLock(sessionJobLock);
   CQuilServerVirtChannel channel(kPortChannelOwner);
   bool opened = false;
   {
@@ -166,11 +167,18 @@ BOOL WINAPI QPStartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD l
       LogErrorText(GetLastError());
       return TRUE;
     }
-    ScopedLock lock(MonitorLock());
     handle->jobId = jobId;
-    const PortRecord* record = PortTable::Instance().Find(handle->portName);
-    if (!record) return TRUE;
-    const PortRecord settings = *record;
+    // The port table is held only while the port's record is copied: a client that stops
+    // answering must not hold up the port commands, and with them every logon and logoff.
+    std::optional<PortRecord> settings;
+    CriticalSection* sessionJobLock = nullptr;
+    {
+      ScopedLock lock(MonitorLock());
+      const PortRecord* record = PortTable::Instance().Find(handle->portName);
+      if (!record) return TRUE;
+      settings = *record;
+      sessionJobLock = &SessionJobLock(record->sessionId);
+    }
     std::wstring jobPath = FormatWide(L"%s,Job %d", printerName, jobId);
     UniquePrinter job;
     if (!OpenPrinterW(jobPath.data(), job.put(), nullptr)) {
@@ -182,7 +190,7 @@ BOOL WINAPI QPStartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD l
     if (!details) return TRUE;
     Log(L"QPStartDocPort Print Job Name: %s [%d]", details->documentName.c_str(),
         static_cast<int>(details->documentName.size()));
-    ForwardJob(settings, *details, job.get());
+    ForwardJob(*settings, *sessionJobLock, *details, job.get());
     return TRUE;
   } catch (...) {
     return TRUE;

@@ -377,6 +377,8 @@ struct JobOnThread {
   JobForwardingTest::JobRun run;
 };
 
+constexpr DWORD kNotAnswered = 0xFFFFFFFF;
+
 class JobThreadsTest : public JobForwardingTest {
  public:
   static DWORD RunJobOnThread(void* context) {
@@ -384,6 +386,19 @@ class JobThreadsTest : public JobForwardingTest {
     job->entered = true;
     job->run = job->test->RunJob(job->jobId, job->port);
     return 0;
+  }
+
+  // Another session's logon adds and configures its port, then its user prints.
+  struct OtherSession {
+    JobThreadsTest* test;
+    DWORD added = kNotAnswered, configured = kNotAnswered;
+    JobOnThread job;
+  };
+  static DWORD RunOtherSession(void* context) {
+    auto* session = static_cast<OtherSession*>(context);
+    session->added = session->test->AddPort(session->job.port);
+    session->configured = session->test->SetPortSettings(session->job.port, L"Ink", L"bob", 4);
+    return RunJobOnThread(&session->job);
   }
 };
 
@@ -419,6 +434,33 @@ TEST_F(JobThreadsTest, SilentClientHoldsTheJobOnlyUntilTheDisconnectEvent) {
   EXPECT_EQ(Codes(answering.Received()),
             (std::vector<uint32_t>{MSG_START_DOC, MSG_PAGE, MSG_PAGE, MSG_PAGE, MSG_END_DOC}));
   channels_.SetClient(kSession, &client_);
+}
+
+// A client that stays connected but stops answering holds up its own session's job only: the port
+// commands of other sessions' logons and their jobs go on meanwhile.
+TEST_F(JobThreadsTest, SilentClientHoldsUpNeitherThePortCommandsNorOtherSessionsJobs) {
+  client_.StayQuiet();
+  AddJob(ThreePageSpool());
+  JobOnThread stuck{this, kJob, kPort, false, {}};
+  TestThread stuckThread(&JobThreadsTest::RunJobOnThread, &stuck);
+  ASSERT_TRUE(WaitUntil([this] { return channels_.BlockedReads() == 1; }));
+
+  OtherSession other{this, kNotAnswered, kNotAnswered, {this, kJob + 1, L"QPRN[4:0:2]", false, {}}};
+  ScriptedSpoolClient answering;
+  channels_.SetClient(4, &answering);
+  AddJob(ThreePageSpool(), JobDevMode(220, 0), kJob + 1);
+  TestThread otherThread(&JobThreadsTest::RunOtherSession, &other);
+  ASSERT_TRUE(otherThread.Join(10000)) << "the other session waited for the silent client";
+  EXPECT_EQ(other.added, 0u);
+  EXPECT_EQ(other.configured, 0u);
+  ExpectCompleted(other.job.run);
+  EXPECT_EQ(Codes(answering.Received()),
+            (std::vector<uint32_t>{MSG_START_DOC, MSG_PAGE, MSG_PAGE, MSG_PAGE, MSG_END_DOC}));
+
+  UniqueHandle disconnect(CreateEventW(nullptr, FALSE, FALSE, L"Global\\QuillonPort-3-Disconnect"));
+  ASSERT_TRUE(SetEvent(disconnect.get()));
+  ASSERT_TRUE(stuckThread.Join());
+  channels_.SetClient(4, nullptr);
 }
 
 TEST_F(JobThreadsTest, SecondJobOfASessionWaitsForTheFirstJobsChannelToClose) {
