@@ -108,14 +108,16 @@ bool CQuilPrintersManager::AddUserPrinter() {
   info.pDriverName = const_cast<LPWSTR>(kDriverName);
   info.pPrintProcessor = const_cast<LPWSTR>(kPrintProcessor);
 
-  // Without a descriptor the printer gets the spooler's default security.
+  // Without a descriptor the printer would get the spooler's default security, which lets every
+  // user of the server see it and print to this user's printer: no printer then.
   CQuilPrinterSecurity security;
   HRESULT failure = S_OK;
-  if (security.Build(CQuilPrinterSecurity::AccountName(userName_, domainName_), failure)) {
-    info.pSecurityDescriptor = security.Descriptor();
-  } else {
+  if (!security.Build(CQuilPrinterSecurity::AccountName(userName_, domainName_), failure)) {
     Log(L"AddPrinter can't get CSecurityDesc: [%d]", static_cast<int>(failure));
+    Log(L"AddPrinter: %s not added, its user's account is unknown", printerName_.c_str());
+    return false;
   }
+  info.pSecurityDescriptor = security.Descriptor();
 
   Log(L"AddPrinter: %s  port: %s", printerName_.c_str(), portName_.c_str());
   printer_.reset(AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info)));

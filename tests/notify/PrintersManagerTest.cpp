@@ -177,17 +177,17 @@ TEST_F(PrintersManagerTest, AccountWithoutDomainIsTheBareUserName) {
   printer.RemoveUserPrinter();
 }
 
-TEST_F(PrintersManagerTest, UnresolvedAccountStillYieldsAPrinterWithDefaultSecurity) {
+// A printer that only its user may use cannot be made for an account that cannot be resolved:
+// no printer then, rather than one that every user of the server could print to. Its port goes.
+TEST_F(PrintersManagerTest, UnresolvedAccountYieldsNoPrinterAndNoPort) {
   sessions_.SetAccountResolvable(kSession, false);
   CQuilPrintersManager printer(kSession, L"alice", L"CORP", L"Inkjet", 0);
-  ASSERT_TRUE(printer.CreatePrinter());
-  const auto added = spooler_.Printer(L"Inkjet (alice : 3)");
-  ASSERT_TRUE(added);
-  EXPECT_TRUE(added->securityDescriptor.empty());
+  EXPECT_FALSE(printer.CreatePrinter());
+  EXPECT_FALSE(spooler_.Printer(L"Inkjet (alice : 3)"));
+  EXPECT_TRUE(spooler_.Ports().empty());
   // ERROR_NONE_MAPPED (1332) as an HRESULT, 0x80070534, in signed decimal.
   EXPECT_EQ(TestLogFile::CountMessage("AddPrinter can't get CSecurityDesc: [-2147023564]"), 1u);
-  EXPECT_EQ(TestLogFile::CountMessage("AddPrinter: Inkjet (alice : 3)  port: QPRN[3:0:1]"), 1u);
-  printer.RemoveUserPrinter();
+  EXPECT_EQ(TestLogFile::CountMessage("AddPrinter: Inkjet (alice : 3) not added, its user's account is unknown"), 1u);
 }
 
 TEST_F(PrintersManagerTest, MonitorRefusingThroughItsStatusDoesNotStopCreation) {
