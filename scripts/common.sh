@@ -62,7 +62,7 @@ ensure_wine_prefix() {
 build_windows() {
   local arch="$1" dir="$2" tests="$3" type="$4"
   shift 4
-  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" \
+  cmake --no-warn-unused-cli -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" \
     -DCMAKE_BUILD_TYPE="$type" -DQUIL_BUILD_TESTS="$tests" >/dev/null
   cmake --build "$dir" -j "$JOBS" ${1:+--target "$@"}
 }
