@@ -100,12 +100,12 @@ print_document() {  # print_document COMPUTER PRINTER LABEL JOBS_PRINTED_BY_THEN
 }
 unix_path() { local path="${1#[Zz]:}"; echo "${path//\\//}"; }
 
-# Renders a PostScript file to PNG pages at a low resolution; prints the page files.
-render() {  # render NAME DPI
-  rm -f "$out/render/$1-"*.png
-  mkdir -p "$out/render"
-  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r"$2" -o "$out/render/$1-%d.png" "$out/$1.ps" 2>/dev/null
-  ls "$out/render/$1-"*.png 2>/dev/null | sort -V
+# Renders a PostScript file to PNG pages; prints the page files in page order.
+render() {  # render NAME DPI FOLDER
+  rm -f "$3/$1-"*.png
+  mkdir -p "$3"
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r"$2" -o "$3/$1-%d.png" "$out/$1.ps" 2>/dev/null
+  ls "$3/$1-"*.png 2>/dev/null | sort -V
 }
 
 # Compares every page printed through Quillon with the same EMF pages printed directly on the
@@ -116,8 +116,8 @@ compare_with_direct() {  # compare_with_direct COMPUTER PRINTER LABEL
   on "$computer" "$client_arch" "$client_bin/simplatform/e2e/quil_e2e_direct.exe" "$printer" "$(winpath "$out/$label-direct.ps")" \
     "${emfs[@]}" >/dev/null 2>&1 || { fail "direct printing on $printer failed"; return; }
   local ours direct differing=0 total=0
-  mapfile -t ours < <(render "$label" 40)
-  mapfile -t direct < <(render "$label-direct" 40)
+  mapfile -t ours < <(render "$label" 40 "$out/compare")
+  mapfile -t direct < <(render "$label-direct" 40 "$out/compare")
   [ "${#ours[@]}" -eq "$pages" ] || fail "$label has ${#ours[@]} pages, not $pages"
   for i in "${!ours[@]}"; do
     local counts
@@ -224,11 +224,12 @@ step "overview"
 labels=()
 for label in print-1 print-2; do
   page=1
-  while IFS= read -r png; do labels+=(-label "$label page $page" "$png"); page=$((page + 1)); done < <(render "$label" 30)
+  while IFS= read -r png; do labels+=(-label "$label page $page" "$png"); page=$((page + 1)); done < <(render "$label" 75 "$out/pages")
 done
-montage "${labels[@]}" -tile "${pages}x" -geometry +6+6 -pointsize 14 "$out/overview.png" 2>/dev/null ||
+montage "${labels[@]}" -tile "${pages}x" -geometry 260x+6+6 -pointsize 14 "$out/overview.png" 2>/dev/null ||
   fail "the overview picture could not be made"
 say "printed pages: $out/print-1.ps (client computer 1), $out/print-2.ps (client computer 2)"
+say "as PNG (75 dpi): $out/pages/print-1-<page>.png, $out/pages/print-2-<page>.png"
 say "overview picture: $out/overview.png"
 
 for computer in server client1 client2; do stop_computer "$computer" "$([ $computer = server ] && echo "$server_arch" || echo "$client_arch")"; done
