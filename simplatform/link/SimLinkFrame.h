@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <string>
 
@@ -55,6 +56,8 @@ enum class SimLinkEnd {
   kStopped,          // its owner stopped it
 };
 const char* SimLinkEndName(SimLinkEnd end);
+// How test output shows a link end.
+inline void PrintTo(SimLinkEnd end, std::ostream* out) { *out << SimLinkEndName(end); }
 
 std::array<uint8_t, SimLinkFrameLayout::kHeaderSize> EncodeFrameHeader(const SimLinkFrameHeader& header);
 SimLinkFrameHeader DecodeFrameHeader(std::span<const uint8_t, SimLinkFrameLayout::kHeaderSize> bytes);

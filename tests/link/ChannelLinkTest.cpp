@@ -13,12 +13,6 @@
 #include "SpoolMessages.h"
 #include "WideText.h"
 
-namespace sim {
-
-void PrintTo(SimLinkEnd end, std::ostream* out) { *out << SimLinkEndName(end); }
-
-}  // namespace sim
-
 namespace quil::test {
 namespace {
 
