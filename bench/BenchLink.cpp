@@ -1,0 +1,146 @@
+#include "BenchLink.h"
+
+#include "E2eLinkSocket.h"
+#include "MessageCodes.h"
+#include "SimChunks.h"
+#include "SimLinkFrame.h"
+#include "SimVirtualChannels.h"
+#include "SpoolMessages.h"
+
+namespace quil::bench {
+namespace {
+
+constexpr DWORD kAcceptWaitMs = 5000;
+constexpr DWORD kAcknowledgementWaitMs = 60000;
+
+}  // namespace
+
+std::optional<LinkEnds> ConnectLink() {
+  uint16_t port = 0;
+  const sim::UniqueSocket listener = sim::ListenOnLoopback(port);
+  if (!listener) return std::nullopt;
+  LinkEnds ends;
+  ends.clientSend = sim::ConnectToLoopback(port);
+  if (!ends.clientSend) return std::nullopt;
+  ends.serverSend = sim::AcceptConnection(listener.get(), kAcceptWaitMs);
+  if (!ends.serverSend) return std::nullopt;
+  ends.clientReceive = sim::DuplicateSocket(ends.clientSend.get());
+  ends.serverReceive = sim::DuplicateSocket(ends.serverSend.get());
+  if (!ends.clientReceive || !ends.serverReceive) return std::nullopt;
+  return ends;
+}
+
+AckingSpoolClient::AckingSpoolClient(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId)
+    : sessionId_(sessionId),
+      toServer_(std::move(send)),
+      fromServer_(std::move(receive), [this](DWORD, const std::string& channelName, uint32_t totalLength,
+                                             uint32_t flags, std::span<const uint8_t> data) {
+        OnChunk(channelName, totalLength, flags, data);
+      }) {}
+
+AckingSpoolClient::Counts AckingSpoolClient::Received() {
+  sim::Guard hold(lock_);
+  return counts_;
+}
+
+void AckingSpoolClient::OnChunk(const std::string& channelName, uint32_t totalLength, uint32_t flags,
+                                std::span<const uint8_t> data) {
+  std::vector<uint8_t> answer;
+  {
+    sim::Guard hold(lock_);
+    if (channelName != kSpoolChannel || ((flags & sim::kChunkFirst) != 0) == inMessage_) {
+      ++counts_.faults;
+      return;
+    }
+    if (flags & sim::kChunkFirst) {
+      code_ = ReadMessageCode(data).value_or(0xFFFFFFFF);
+      messageBytes_ = 0;
+      inMessage_ = true;
+    }
+    messageBytes_ += data.size();
+    counts_.bytes += data.size();
+    if (!(flags & sim::kChunkLast)) return;
+    inMessage_ = false;
+    ++counts_.messages;
+    if (messageBytes_ != totalLength) ++counts_.faults;
+    switch (code_) {
+      case MSG_START_DOC: answer = BuildJobStartAck(); break;
+      case MSG_PAGE:
+        ++counts_.pages;
+        answer = BuildPageAck();
+        break;
+      case MSG_END_DOC: answer = BuildJobEndAck(); break;
+      default: ++counts_.faults; return;
+    }
+  }
+  toServer_.Deliver(sessionId_, kSpoolChannel, std::move(answer));
+}
+
+void DirectAckingClient::Deliver(DWORD sessionId, const std::string& channelName, std::vector<uint8_t> message) {
+  const uint32_t code = ReadMessageCode(message).value_or(0xFFFFFFFF);
+  std::vector<uint8_t> answer;
+  {
+    sim::Guard hold(lock_);
+    ++counts_.messages;
+    counts_.bytes += message.size();
+    if (channelName != kSpoolChannel) {
+      ++counts_.faults;
+      return;
+    }
+    switch (code) {
+      case MSG_START_DOC: answer = BuildJobStartAck(); break;
+      case MSG_PAGE:
+        ++counts_.pages;
+        answer = BuildPageAck();
+        break;
+      case MSG_END_DOC: answer = BuildJobEndAck(); break;
+      default: ++counts_.faults; return;
+    }
+  }
+  // The message is dropped before the answer goes out, as a client that has played it would.
+  std::vector<uint8_t>().swap(message);
+  sim::SimVirtualChannels::Instance().SendToServer(sessionId, channelName, answer);
+}
+
+AckingSpoolClient::Counts DirectAckingClient::Received() {
+  sim::Guard hold(lock_);
+  return counts_;
+}
+
+ServerLinkEnd::ServerLinkEnd(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId)
+    : sessionId_(sessionId),
+      toClient_(std::move(send)),
+      fromClient_(std::move(receive), [sessionId](DWORD, const std::string& channelName, uint32_t totalLength,
+                                                  uint32_t flags, std::span<const uint8_t> data) {
+        sim::SimVirtualChannels::Instance().SendChunkToServer(sessionId, channelName, totalLength, flags,
+                                                              std::vector<uint8_t>(data.begin(), data.end()));
+      }) {
+  sim::SimVirtualChannels::Instance().SetClient(sessionId_, &toClient_);
+}
+
+ServerLinkEnd::~ServerLinkEnd() { sim::SimVirtualChannels::Instance().SetClient(sessionId_, nullptr); }
+
+PlainSender::PlainSender(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId)
+    : sessionId_(sessionId),
+      socket_(std::move(send)),
+      acknowledged_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      acknowledgements_(std::move(receive), [this](DWORD, const std::string&, uint32_t, uint32_t flags,
+                                                   std::span<const uint8_t>) {
+        if (flags & sim::kChunkLast) SetEvent(acknowledged_.get());
+      }) {
+  frame_.reserve(sim::SimLinkFrameLayout::kHeaderSize + sim::SimLinkFrameLayout::kMaxDataSize);
+}
+
+bool PlainSender::Exchange(std::span<const uint8_t> message) {
+  const auto name = sim::KnownChannelName(kSpoolChannel);
+  for (const sim::SimChunk& chunk : sim::SplitIntoChunks(message)) {
+    const auto header = sim::EncodeFrameHeader({sessionId_, *name, static_cast<uint32_t>(message.size()),
+                                                chunk.flags, static_cast<uint32_t>(chunk.data.size())});
+    frame_.assign(header.begin(), header.end());
+    frame_.insert(frame_.end(), chunk.data.begin(), chunk.data.end());
+    if (!sim::SendAll(socket_.get(), frame_)) return false;
+  }
+  return WaitForSingleObject(acknowledged_.get(), kAcknowledgementWaitMs) == WAIT_OBJECT_0;
+}
+
+}  // namespace quil::bench

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Benchmark figures, each a ratio against a baseline measured in the same run, so that it means
+# the same on a loaded machine: job forwarding throughput, the server side's memory during a long
+# job, and job playback on a printer. Builds the x64 build with tests if needed, runs the programs
+# under Wine and ends with one verdict line per goal.
+# Sizes (environment): QUIL_BENCH_PAGES (forwarding job, default 40: the loopback link carries only
+# about 2 MB/s under Wine here, so the 200-page job of 190 MiB takes some 90 s per run),
+# QUIL_BENCH_RUNS (alternating runs of each side, the best counts; default 3),
+# QUIL_BENCH_PLAYBACK_PAGES (default 24), QUIL_BENCH_PLAYBACK_LARGEST (KiB, default 4096),
+# QUIL_BENCH_MEMORY_PAGES (default 500). Page sizes always spread from 64 KiB to the largest.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+arch=x86_64
+dir="$BUILD/$arch"
+pages="${QUIL_BENCH_PAGES:-40}"
+runs="${QUIL_BENCH_RUNS:-3}"
+playback_pages="${QUIL_BENCH_PLAYBACK_PAGES:-24}"
+playback_largest="${QUIL_BENCH_PLAYBACK_LARGEST:-4096}"
+memory_pages="${QUIL_BENCH_MEMORY_PAGES:-500}"
+
+ensure_packages
+if ! wine_runs "$arch"; then
+  echo "ERROR: this machine cannot run $WINEARCH Wine ($WINE_FAILURE)" >&2
+  exit 1
+fi
+log "$arch build with tests: the benchmark programs"
+if [ -f "$dir/CMakeCache.txt" ]; then
+  cmake -S "$ROOT" -B "$dir" >/dev/null
+  cmake --build "$dir" -j "$JOBS" --target quil_bench_forwarding quil_bench_playback
+else
+  build_windows "$arch" "$dir" ON Debug quil_bench_forwarding quil_bench_playback
+fi
+# A prefix of its own: the tests' named events and printers in the shared prefix would disturb
+# the runs, and the runs' printer theirs.
+prefixes="$BUILD/bench"
+BUILD="$prefixes" ensure_wine_prefix "$arch"
+
+results="$(mktemp -d)"
+trap 'rm -rf "$results"' EXIT
+# run NAME program args...: runs a benchmark program in the prefix, shows and keeps its output; a
+# program that fails gets a verdict line saying so.
+run() {
+  local name="$1" status=0
+  shift
+  "$ROOT/cmake/wine-emulator.sh" "$arch" "$prefixes" "$@" </dev/null >"$results/$name.out" 2>&1 || status=$?
+  tr -d '\r' <"$results/$name.out" | tee "$results/$name.txt"
+  [ "$status" -eq 0 ] || echo "verdict $name: FAILED (the program ended with status $status)" | tee -a "$results/$name.txt"
+}
+winpath() { local path="${1//\//\\}"; echo "Z:$path"; }
+
+# The monitor's code loads the replacement spooler router that lies beside the program.
+export WINEDLLOVERRIDES="mscoree,mshtml=;spoolss=n"
+bench="$dir/bench"
+log "forwarding: $pages pages through the port monitor against a plain sender, over the loopback channel link"
+run forwarding "$bench/quil_bench_forwarding.exe" throughput --pages "$pages" --runs "$runs"
+log "memory: the server side during a job of $memory_pages copies of the largest page"
+run memory-page "$bench/quil_bench_forwarding.exe" write-page "$(winpath "$results/page.emf")"
+run memory "$bench/quil_bench_forwarding.exe" memory "$(winpath "$results/page.emf")" --pages "$memory_pages"
+log "playback: $playback_pages pages through QuillonClient.dll against printing them directly"
+run playback "$bench/quil_bench_playback.exe" --pages "$playback_pages" --runs "$runs" --largest "$playback_largest"
+
+log "verdicts"
+cat "$results"/*.txt | grep '^verdict ' | sed 's/^verdict /  /'
