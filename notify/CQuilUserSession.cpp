@@ -13,6 +13,7 @@ namespace quil {
 namespace {
 
 constexpr char kPrinterListChannel[] = "QPrn";
+constexpr DWORD kChannelReleaseInterval = 100;  // ms
 
 bool WriteMessage(CQuilServerVirtChannel& channel, const std::vector<uint8_t>& message) {
   return channel.Write(message.data(), static_cast<DWORD>(message.size()));
@@ -44,7 +45,12 @@ void CQuilUserSession::Logon() {
 void CQuilUserSession::Stop() {
   if (!thread_) return;
   SetEvent(stopEvent_.get());
-  WaitForSingleObject(thread_.get(), INFINITE);
+  // A printer-list exchange whose client never answers would hold the logoff, and with it every
+  // later session change, for good: its channel is released the way a disconnect releases it,
+  // asked again until the thread ends, since a channel just opened may not be watched yet.
+  while (WaitForSingleObject(thread_.get(), kChannelReleaseInterval) == WAIT_TIMEOUT) {
+    SignalIfWaitedOn(ChannelDisconnectEventName(kNotifyChannelOwner, sessionId_));
+  }
   thread_.reset();
 }
 

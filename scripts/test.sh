@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the Windows code under Wine for each architecture this machine can run, then
 # the platform-free code natively under AddressSanitizer and UndefinedBehaviorSanitizer, with each
-# fuzz target for a bounded time. Closes with the counts of all suites: "all: N passed, M failed".
+# fuzz target for a bounded time. Closes with the counts of all suites:
+# "all: N passed, M failed, K skipped".
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -49,11 +50,13 @@ awk '/^[0-9]+\/[0-9]+ Test: fuzz_/ {target = $3} /^stat::number_of_executed_unit
   printf "  %-22s %12s executions\n", target, $2; target = "" }' \
   "$BUILD/native/Testing/Temporary/LastTest.log"
 
-# Each suite's summary: "NN% tests passed, F tests failed out of T". A suite without one failed
-# before it could count (a build or discovery error) and counts as one failure.
+# Each suite's summary: "NN% tests passed, F tests failed out of T", where T counts the skipped
+# cases too (listed as "(Skipped)"). A suite without one failed before it could count (a build or
+# discovery error) and counts as one failure.
 log "summary"
 passed=0
 failed=0
+skipped=0
 for file in "${ctest_logs[@]}"; do
   summary="$(sed -n 's/.* tests passed, \([0-9]*\) tests failed out of \([0-9]*\)$/\1 \2/p' "$file" | tail -n 1)"
   if [ -z "$summary" ]; then
@@ -62,10 +65,13 @@ for file in "${ctest_logs[@]}"; do
     continue
   fi
   read -r suite_failed suite_total <<<"$summary"
-  echo "  $(basename "$file" -ctest.log): $((suite_total - suite_failed)) passed, $suite_failed failed"
-  passed=$((passed + suite_total - suite_failed))
+  suite_skipped="$(grep -cE '^[[:space:]]+[0-9]+ - .* \(Skipped\)$' "$file" || true)"
+  echo "  $(basename "$file" -ctest.log): $((suite_total - suite_failed - suite_skipped)) passed, $suite_failed failed, $suite_skipped skipped"
+  grep -E '^[[:space:]]+[0-9]+ - .* \(Skipped\)$' "$file" | sed 's/^[[:space:]]*/    skipped: /' || true
+  passed=$((passed + suite_total - suite_failed - suite_skipped))
   failed=$((failed + suite_failed))
+  skipped=$((skipped + suite_skipped))
 done
 [ -n "${skipped_line:-}" ] && echo "  $skipped_line"
-echo "all: $passed passed, $failed failed"
+echo "all: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

@@ -134,21 +134,14 @@ void CQuilService::OnLogon(DWORD sessionId) {
 // a client that is gone; on a connect the user session asks the new client for its printers.
 void CQuilService::OnRemoteDisconnect(DWORD sessionId) {
   quil::Log(L"Service: Disconnect session id: %d", sessionId);
-  SignalEvent(quil::SessionDisconnectEventName(sessionId));
-  SignalEvent(quil::ChannelDisconnectEventName(quil::kNotifyChannelOwner, sessionId));
-  SignalEvent(quil::ChannelDisconnectEventName(quil::kPortChannelOwner, sessionId));
+  quil::SignalIfWaitedOn(quil::SessionDisconnectEventName(sessionId));
+  quil::SignalIfWaitedOn(quil::ChannelDisconnectEventName(quil::kNotifyChannelOwner, sessionId));
+  quil::SignalIfWaitedOn(quil::ChannelDisconnectEventName(quil::kPortChannelOwner, sessionId));
 }
 
 void CQuilService::OnRemoteConnect(DWORD sessionId) {
   quil::Log(L"Service: Connect session id: %d", sessionId);
-  SignalEvent(quil::SessionReconnectEventName(sessionId));
-}
-
-// Only an event that exists has someone waiting on it: creating one here would leave a signal
-// behind that a later channel of the session would take for a disconnect of its own.
-void CQuilService::SignalEvent(const std::wstring& name) {
-  const quil::UniqueHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()));
-  if (event) SetEvent(event.get());
+  quil::SignalIfWaitedOn(quil::SessionReconnectEventName(sessionId));
 }
 
 void CQuilService::OnLogoff(DWORD sessionId) {

@@ -35,7 +35,6 @@ class CQuilService {
   void OnLogoff(DWORD sessionId);
   void OnRemoteDisconnect(DWORD sessionId);
   void OnRemoteConnect(DWORD sessionId);
-  static void SignalEvent(const std::wstring& name);
 
   const wchar_t* const serviceName_ = L"QuillonService";
   const wchar_t* const libraryName_ = L"QuillonNotify.dll";

@@ -29,4 +29,13 @@ inline std::wstring ChannelDisconnectEventName(const std::wstring& ownerName, DW
   return FormatWide(L"Global\\%s-%u-Disconnect", ownerName.c_str(), sessionId);
 }
 
+// Signals the event if it exists, that is if someone waits on it. Creating it instead would leave
+// a signal behind that a later waiter of the session would take for a disconnect of its own.
+inline void SignalIfWaitedOn(const std::wstring& name) {
+  const HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+  if (!event) return;
+  SetEvent(event);
+  CloseHandle(event);
+}
+
 }  // namespace quil

@@ -1,16 +1,23 @@
 #include "HostCommands.h"
 
+#include <tlhelp32.h>
+#include <winternl.h>
 #include <wtsapi32.h>
 
 #include <map>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <vector>
 
 #include "HostJobs.h"
+#include "HostMonitor.h"
 #include "HostSessions.h"
 #include "HostText.h"
 #include "ServiceEvents.h"
 #include "SimSpooler.h"
+#include "SimVirtualChannels.h"
+#include "UniqueHandle.h"
 
 namespace sim::host {
 namespace {
@@ -81,6 +88,11 @@ std::string WaitClient(const Request& request) {
   return WaitFor([&] { return request.links.HasClient(id); }, kClientWaitMs) ? "ok" : "error no client";
 }
 
+std::string ListClients(const Request& request) {
+  for (const DWORD session : request.links.Clients()) request.write("client " + std::to_string(session));
+  return "ok";
+}
+
 std::string WaitPrinters(const Request& request) {
   const auto words = Words(request.rest);
   DWORD id = 0;
@@ -129,14 +141,74 @@ std::string PrintFile(const Request& request) {
   return Print(print, [&request](DWORD page) { request.write("sent " + std::to_string(page)); });
 }
 
+std::string ListPorts(const Request& request) {
+  const auto ports = HostMonitor::Instance().Ports();
+  if (!ports) return "error the monitor cannot enumerate its ports (" + std::to_string(GetLastError()) + ")";
+  for (const std::wstring& port : *ports) request.write("port " + ToUtf8(port));
+  return "ok";
+}
+
+std::string Channels(const Request&) {
+  SimVirtualChannels& channels = SimVirtualChannels::Instance();
+  return "ok open " + std::to_string(channels.OpenChannels()) + " blocked " + std::to_string(channels.BlockedReads());
+}
+
+// The system's handle list (its information class 16), as far as the entries are read here.
+struct SystemHandleEntry {
+  ULONG ownerPid;
+  BYTE objectType;
+  BYTE flags;
+  USHORT value;
+  PVOID object;
+  ULONG access;
+};
+struct SystemHandleList {
+  ULONG count;
+  SystemHandleEntry entries[1];
+};
+constexpr auto kSystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
+constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
+
+// The handles of this process in the system's handle list (Wine's GetProcessHandleCount reports 0).
+std::optional<size_t> OwnHandleCount() {
+  for (ULONG size = 64 * 1024; size <= 64 * 1024 * 1024; size *= 2) {
+    std::unique_ptr<SystemHandleEntry[]> buffer(new SystemHandleEntry[size / sizeof(SystemHandleEntry)]);
+    ULONG needed = 0;
+    const NTSTATUS status = NtQuerySystemInformation(kSystemHandleInformation, buffer.get(), size, &needed);
+    if (status == kInfoLengthMismatch) continue;
+    if (status < 0) return std::nullopt;
+    const auto* list = reinterpret_cast<const SystemHandleList*>(buffer.get());
+    size_t own = 0;
+    for (ULONG i = 0; i < list->count; ++i) own += list->entries[i].ownerPid == GetCurrentProcessId() ? 1 : 0;
+    return own;
+  }
+  return std::nullopt;
+}
+
+std::string ProcessCounts(const Request&) {
+  const auto handles = OwnHandleCount();
+  if (!handles) return "error no handle list";
+  const HANDLE taken = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (taken == INVALID_HANDLE_VALUE) return "error no thread snapshot";
+  const quil::UniqueHandle snapshot(taken);
+  size_t threads = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++threads;
+  }
+  return "ok handles " + std::to_string(*handles) + " threads " + std::to_string(threads);
+}
+
 using Handler = std::string (*)(const Request&);
 
 const std::map<std::string, Handler>& Handlers() {
   static const std::map<std::string, Handler> handlers = {
-      {"session", AddSession},     {"logon", RaiseEvent},          {"logoff", RaiseEvent},
-      {"disconnect", RaiseEvent},  {"connect", RaiseEvent},        {"wait-client", WaitClient},
-      {"wait-printers", WaitPrinters}, {"printers", ListPrinters}, {"setdefault", SetDefault},
-      {"default", Default},        {"print", PrintFile}};
+      {"session", AddSession},         {"logon", RaiseEvent},          {"logoff", RaiseEvent},
+      {"disconnect", RaiseEvent},      {"connect", RaiseEvent},        {"wait-client", WaitClient},
+      {"clients", ListClients},        {"wait-printers", WaitPrinters}, {"printers", ListPrinters},
+      {"setdefault", SetDefault},      {"default", Default},           {"print", PrintFile},
+      {"ports", ListPorts},            {"channels", Channels},         {"process-counts", ProcessCounts}};
   return handlers;
 }
 

@@ -5,11 +5,16 @@
 //                                      the session change, raised through the service's handler;
 //                                      answered once the handler returned
 //   wait-client <id>                   answered once a client computer's link serves the session
+//   clients                            "client <id>" lines: the sessions that have a client's link
 //   wait-printers <id> <count>         answered once the session has that many printers
 //   printers                           "printer <name>|<port>|<account it is for>" lines
 //   setdefault <account> <printer>     the account's default printer (added if it does not exist)
 //   default <account>                  "ok <printer>" (empty if none)
 //   print <printer>|<document>|<path>  a job with the spool data of that file; "sent <n>" per page
+//   ports                              "port <name>" lines: the monitor's ports
+//   channels                           "ok open <n> blocked <n>": the channels open in all sessions
+//                                      and the reads waiting on them
+//   process-counts                     "ok handles <n> threads <n>" of the service's process
 //   quit                               ends the connection
 #pragma once
 

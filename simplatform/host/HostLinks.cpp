@@ -106,6 +106,13 @@ bool HostLinks::HasClient(DWORD sessionId) {
   return links_.count(sessionId) != 0;
 }
 
+std::vector<DWORD> HostLinks::Clients() {
+  Guard guard(lock_);
+  std::vector<DWORD> sessions;
+  for (const auto& [session, link] : links_) sessions.push_back(session);
+  return sessions;
+}
+
 void HostLinks::Retire(DWORD sessionId) {
   auto found = links_.find(sessionId);
   if (found == links_.end()) return;

@@ -43,6 +43,8 @@ class HostLinks {
   // Sessions whose connection ended are left without a client.
   void RetireEnded();
   bool HasClient(DWORD sessionId);
+  // The sessions that have a client, in ascending order.
+  std::vector<DWORD> Clients();
 
  private:
   struct Link {

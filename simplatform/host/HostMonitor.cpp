@@ -1,5 +1,7 @@
 #include "HostMonitor.h"
 
+#include <memory>
+
 namespace sim::host {
 namespace {
 
@@ -117,6 +119,26 @@ bool HostMonitor::RunJob(const std::wstring& port, const std::wstring& printer, 
     table->pfnEndDocPort(open.get());
   }
   return true;
+}
+
+std::optional<std::vector<std::wstring>> HostMonitor::Ports() {
+  HANDLE monitor = nullptr;
+  const MONITOR2* table = Table(monitor);
+  if (!table) return std::nullopt;
+  DWORD needed = 0;
+  DWORD returned = 0;
+  if (!table->pfnEnumPorts(monitor, nullptr, 1, nullptr, 0, &needed, &returned) &&
+      GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    return std::nullopt;
+  }
+  // PORT_INFO_1W entries hold pointers: the buffer is allocated with their alignment.
+  std::unique_ptr<PORT_INFO_1W[]> buffer(new PORT_INFO_1W[needed / sizeof(PORT_INFO_1W) + 1]);
+  if (!table->pfnEnumPorts(monitor, nullptr, 1, reinterpret_cast<LPBYTE>(buffer.get()), needed, &needed, &returned)) {
+    return std::nullopt;
+  }
+  std::vector<std::wstring> ports;
+  for (DWORD i = 0; i < returned; ++i) ports.emplace_back(buffer[i].pName);
+  return ports;
 }
 
 }  // namespace sim::host

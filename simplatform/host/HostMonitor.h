@@ -9,8 +9,10 @@
 #include <winspool.h>
 #include <winsplp.h>
 
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "SimLock.h"
 #include "UniqueHandle.h"
@@ -33,6 +35,9 @@ class HostMonitor {
   // OpenPort, StartDocPort (level 1), EndDocPort and ClosePort for one job on the calling thread;
   // false with the last error set if the monitor is missing or the port does not open.
   bool RunJob(const std::wstring& port, const std::wstring& printer, DWORD jobId, const std::wstring& document);
+  // The monitor's ports (EnumPorts level 1, as the spooler itself sees them); nullopt if the
+  // monitor is missing or the enumeration fails.
+  std::optional<std::vector<std::wstring>> Ports();
 
  private:
   HostMonitor() = default;

@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <fstream>
-
 #include "HostTestSupport.h"
 #include "SpoolDataFixtures.h"
 #include "WideText.h"
@@ -15,67 +13,14 @@
 namespace quil::test {
 namespace {
 
-using Lines = std::vector<std::string>;
-
-constexpr wchar_t kServiceName[] = L"QuillonHostTest";
-constexpr DWORD kConnectWaitMs = 20000;
 const std::string kSessionPrinter = "Office Laser (alice : 3)";
 
-std::wstring TempFolder() {
-  wchar_t temp[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring folder = std::wstring(temp) + L"quillon-host-test";
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
-}
-
-std::wstring SystemFolder() {
-  wchar_t folder[MAX_PATH] = {};
-  GetSystemDirectoryW(folder, MAX_PATH);
-  return folder;
-}
-
-bool CopyInto(const std::wstring& folder, const char* unixPath) {
-  const std::wstring source = WindowsPath(unixPath);
-  return CopyFileW(source.c_str(), (folder + source.substr(source.rfind(L'\\'))).c_str(), FALSE) != FALSE;
-}
-
-bool WriteFileBytes(const std::wstring& path, const Bytes& bytes) {
-  std::ofstream out(path.c_str(), std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
-}
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
-class HostServiceTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(winsock_.Started());
-    for (const char* file : {QUIL_SERVICE_EXE, QUIL_NOTIFY_DLL, QUIL_HOST_WTSAPI32, QUIL_HOST_WINSPOOL, QUIL_HOST_SPOOLSS}) {
-      ASSERT_TRUE(CopyInto(folder_, file)) << file << ": error " << GetLastError();
-    }
-    ASSERT_TRUE(CopyInto(SystemFolder(), QUIL_MONITOR_DLL)) << "error " << GetLastError();
-    ASSERT_TRUE(settings_.SetDword(L"ControlPort", controlPort_) && settings_.SetDword(L"LinkPort", linkPort_));
-    for (const wchar_t* dll : {L"wtsapi32", L"winspool.drv", L"spoolss"}) {
-      ASSERT_TRUE(overrides_.SetText(dll, L"native,builtin"));
-    }
-  }
-
-  sim::WinsockSession winsock_;
-  std::wstring folder_ = TempFolder();
-  uint16_t controlPort_ = FreePort();
-  uint16_t linkPort_ = FreePort();
-  ScopedRegistryKey settings_{HKEY_LOCAL_MACHINE, L"Software\\Quillon Simulation"};
-  ScopedRegistryKey overrides_{HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\QuillonService.exe\\DllOverrides"};
-};
+using HostServiceTest = HostServiceFixture;
 
 TEST_F(HostServiceTest, SessionPrintersComeAndGoAndAJobReachesTheClientThroughTheRealServiceAndMonitor) {
   ScopedService service(kServiceName, folder_ + L"\\QuillonService.exe");
-  ASSERT_TRUE(service.Registered()) << GetLastError();
-  ASSERT_TRUE(service.StartAndWaitUntilRunning()) << GetLastError();
   ControlClient control;
-  ASSERT_TRUE(control.Connect(controlPort_, kConnectWaitMs));
+  ASSERT_TRUE(StartService(service, control));
 
   EXPECT_EQ(control.Ask("session 3 alice"), Lines{"ok"});
   EXPECT_EQ(control.Ask("setdefault alice Old Printer"), Lines{"ok"});

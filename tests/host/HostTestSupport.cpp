@@ -1,17 +1,39 @@
 #include "HostTestSupport.h"
 
+#include <fstream>
+
 #include "E2eLinkSocket.h"
 #include "MessageCodes.h"
 #include "PrinterListMessages.h"
-#include "UniqueHandle.h"
+#include "SimLinkFrame.h"
 
 namespace quil::test {
 namespace {
 
 constexpr DWORD kServiceWaitMs = 20000;
 constexpr DWORD kReplyWaitMs = 60000;
+constexpr DWORD kConnectWaitMs = 20000;
+
+std::wstring SystemFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  GetSystemDirectoryW(folder, MAX_PATH);
+  return folder;
+}
+
+bool CopyInto(const std::wstring& folder, const char* unixPath) {
+  const std::wstring source = WindowsPath(unixPath);
+  return CopyFileW(source.c_str(), (folder + source.substr(source.rfind(L'\\'))).c_str(), FALSE) != FALSE;
+}
 
 }  // namespace
+
+std::wstring HostTestFolder() {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"quillon-host-test";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
 
 std::wstring WindowsPath(const char* unixPath) {
   std::wstring path = L"Z:";
@@ -24,6 +46,14 @@ uint16_t FreePort() {
   const sim::UniqueSocket listener = sim::ListenOnLoopback(port);
   return listener ? port : 0;
 }
+
+bool WriteFileBytes(const std::wstring& path, const Bytes& bytes) {
+  std::ofstream out(path.c_str(), std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 ScopedRegistryKey::ScopedRegistryKey(HKEY root, std::wstring path) : root_(root), path_(std::move(path)) {}
 
@@ -81,6 +111,17 @@ bool ScopedService::StopAndWaitUntilStopped() {
          (!running || WaitForSingleObject(running.get(), kServiceWaitMs) == WAIT_OBJECT_0);
 }
 
+UniqueHandle ScopedService::OpenProcessOfService(DWORD access) {
+  SERVICE_STATUS_PROCESS process{};
+  DWORD size = 0;
+  if (!QueryServiceStatusEx(service_, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process), sizeof(process),
+                            &size) ||
+      process.dwCurrentState == SERVICE_STOPPED) {
+    return UniqueHandle();
+  }
+  return UniqueHandle(OpenProcess(access, FALSE, process.dwProcessId));
+}
+
 bool ScopedService::WaitForState(DWORD state) {
   SERVICE_STATUS status{};
   for (DWORD waited = 0; waited < kServiceWaitMs; waited += 50) {
@@ -96,26 +137,42 @@ bool ControlClient::Connect(uint16_t port, DWORD timeoutMs) {
     if (socket_) break;
     Sleep(100);
   }
-  if (!socket_) return false;
-  const DWORD timeout = kReplyWaitMs;
-  setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
-  return true;
+  return static_cast<bool>(socket_);
 }
 
-std::vector<std::string> ControlClient::Ask(const std::string& request) {
+Lines ControlClient::Ask(const std::string& request) {
+  if (!Send(request)) return {};
+  auto reply = Reply(kReplyWaitMs);
+  if (reply) return *reply;
+  return std::exchange(partial_, {});
+}
+
+bool ControlClient::Send(const std::string& request) {
   const std::string line = request + "\n";
-  std::vector<std::string> reply;
-  if (!sim::SendAll(socket_.get(), {reinterpret_cast<const uint8_t*>(line.data()), line.size()})) return reply;
-  while (auto answer = ReadLine()) {
-    reply.push_back(*answer);
-    if (answer->rfind("ok", 0) == 0 || answer->rfind("error", 0) == 0) break;
-  }
-  return reply;
+  return sim::SendAll(socket_.get(), {reinterpret_cast<const uint8_t*>(line.data()), line.size()});
 }
 
-std::optional<std::string> ControlClient::ReadLine() {
+std::optional<Lines> ControlClient::Reply(DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (auto answer = ReadLine(deadline)) {
+    partial_.push_back(*answer);
+    if (answer->rfind("ok", 0) == 0 || answer->rfind("error", 0) == 0) return std::exchange(partial_, {});
+  }
+  return std::nullopt;
+}
+
+// A line that arrives before the deadline; nullopt at the deadline or when the connection ends.
+std::optional<std::string> ControlClient::ReadLine(ULONGLONG deadline) {
   size_t end = 0;
   while ((end = received_.find('\n')) == std::string::npos) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return std::nullopt;
+    const ULONGLONG left = deadline - now;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket_.get(), &readable);
+    timeval timeout{static_cast<long>(left / 1000), static_cast<long>(left % 1000 * 1000)};
+    if (select(0, &readable, nullptr, nullptr, &timeout) != 1) return std::nullopt;
     char buffer[1024];
     const int got = recv(socket_.get(), buffer, sizeof(buffer), 0);
     if (got <= 0) return std::nullopt;
@@ -152,6 +209,16 @@ bool ScriptedClientComputer::JobEnded() {
   return jobEnded_;
 }
 
+void ScriptedClientComputer::HoldPageAcks() {
+  sim::Guard guard(lock_);
+  holdPageAcks_ = true;
+}
+
+void ScriptedClientComputer::Disconnect() {
+  receiver_.reset();
+  sender_.reset();
+}
+
 void ScriptedClientComputer::OnChunk(const std::string& channel, uint32_t total, uint32_t flags,
                                      std::span<const uint8_t> data) {
   Bytes message;
@@ -184,13 +251,88 @@ Bytes ScriptedClientComputer::SpoolAnswer(const Bytes& request) {
   }
   if (auto page = ParsePage(request)) {
     pages_.emplace_back(page->begin(), page->end());
-    return BuildPageAck();
+    return holdPageAcks_ ? Bytes() : BuildPageAck();
   }
   if (IsMessage(request, MSG_END_DOC)) {
     jobEnded_ = true;
     return BuildJobEndAck();
   }
   return {};
+}
+
+Frames MessageFrames(const std::string& channel, const Bytes& message) {
+  Frames frames;
+  for (const sim::SimChunk& chunk : sim::SplitIntoChunks(message)) {
+    frames.push_back({channel, static_cast<uint32_t>(message.size()), chunk.flags, Bytes(chunk.data.begin(), chunk.data.end())});
+  }
+  return frames;
+}
+
+HostileClientComputer::HostileClientComputer(uint16_t linkPort, DWORD sessionId, Script script)
+    : sessionId_(sessionId), script_(std::move(script)) {
+  sim::UniqueSocket link = sim::ConnectClientLink(linkPort, sessionId);
+  sending_ = link ? sim::DuplicateSocket(link.get()) : sim::UniqueSocket();
+  if (!sending_) return;
+  receiver_.emplace(std::move(link), [this](DWORD, const std::string& channel, uint32_t total, uint32_t flags,
+                                            std::span<const uint8_t> data) { OnChunk(channel, total, flags, data); });
+  connected_ = true;
+}
+
+void HostileClientComputer::SetScript(Script script) {
+  sim::Guard guard(lock_);
+  script_ = std::move(script);
+}
+
+bool HostileClientComputer::Send(const Frames& frames) {
+  sim::Guard guard(sendLock_);
+  for (const RawFrame& frame : frames) {
+    const auto name = sim::KnownChannelName(frame.channel);
+    if (!name) return false;
+    const auto header = sim::EncodeFrameHeader(
+        {sessionId_, *name, frame.total, frame.flags, static_cast<uint32_t>(frame.data.size())});
+    if (!sim::SendAll(sending_.get(), header) || !sim::SendAll(sending_.get(), frame.data)) return false;
+  }
+  return true;
+}
+
+std::vector<Bytes> HostileClientComputer::Received(const std::string& channel) {
+  sim::Guard guard(lock_);
+  return received_[channel];
+}
+
+void HostileClientComputer::OnChunk(const std::string& channel, uint32_t total, uint32_t flags,
+                                    std::span<const uint8_t> data) {
+  Script script;
+  Bytes message;
+  {
+    sim::Guard guard(lock_);
+    auto& assembler =
+        assemblers_.try_emplace(channel, CQuilMessageAssembler::StartRule::kFirstFlag).first->second;
+    if (assembler.AddChunk(data, total, flags) != CQuilMessageAssembler::Result::kComplete) return;
+    message = assembler.TakeMessage();
+    received_[channel].push_back(message);
+    script = script_;
+  }
+  Send(script(channel, message));
+}
+
+void HostServiceFixture::SetUp() {
+  ASSERT_TRUE(winsock_.Started());
+  for (const char* file : {QUIL_SERVICE_EXE, QUIL_NOTIFY_DLL, QUIL_HOST_WTSAPI32, QUIL_HOST_WINSPOOL, QUIL_HOST_SPOOLSS}) {
+    ASSERT_TRUE(CopyInto(folder_, file)) << file << ": error " << GetLastError();
+  }
+  ASSERT_TRUE(CopyInto(SystemFolder(), QUIL_MONITOR_DLL)) << "error " << GetLastError();
+  ASSERT_TRUE(settings_.SetDword(L"ControlPort", controlPort_) && settings_.SetDword(L"LinkPort", linkPort_));
+  for (const wchar_t* dll : {L"wtsapi32", L"winspool.drv", L"spoolss"}) {
+    ASSERT_TRUE(overrides_.SetText(dll, L"native,builtin"));
+  }
+}
+
+bool HostServiceFixture::StartService(ScopedService& service, ControlClient& control) {
+  EXPECT_TRUE(service.Registered()) << GetLastError();
+  EXPECT_TRUE(service.Registered() && service.StartAndWaitUntilRunning()) << GetLastError();
+  EXPECT_TRUE(control.Connect(controlPort_, kConnectWaitMs));
+  return !::testing::Test::HasFailure();
 }
 
 }  // namespace quil::test

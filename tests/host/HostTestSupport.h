@@ -1,10 +1,14 @@
-// What the server host's test needs around the real service: registry values and a service that
-// are removed again, a control connection, and a scripted client computer on a channel link.
+// What the server host's tests need around the real service: the host installed beside it in a
+// temporary folder, registry values and a service that are removed again, a control connection,
+// a scripted client computer on a channel link, and a hostile one that sends whatever frames its
+// script makes.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -17,15 +21,23 @@
 #include "SimLock.h"
 #include "SimSocket.h"
 #include "SpoolMessages.h"
+#include "UniqueHandle.h"
 
 namespace quil::test {
 
 using Bytes = std::vector<uint8_t>;
 
+using Lines = std::vector<std::string>;
+
 // Wine's drive Z: is the root of the Unix file system.
 std::wstring WindowsPath(const char* unixPath);
+// The folder in the temporary folder where the tests install the host.
+std::wstring HostTestFolder();
 // A loopback port that nothing listens on at the moment.
 uint16_t FreePort();
+bool WriteFileBytes(const std::wstring& path, const Bytes& bytes);
+// ASCII paths only, as the tests' temporary folder has.
+std::string Narrow(const std::wstring& text);
 
 // A registry key created for the test and deleted with everything below it at the end.
 class ScopedRegistryKey {
@@ -54,6 +66,8 @@ class ScopedService {
   bool Registered() const { return service_ != nullptr; }
   bool StartAndWaitUntilRunning();
   bool StopAndWaitUntilStopped();
+  // The running service's process; null if it does not run.
+  UniqueHandle OpenProcessOfService(DWORD access);
 
  private:
   bool WaitForState(DWORD state);
@@ -67,13 +81,20 @@ class ControlClient {
  public:
   // Connects, retrying while the service starts; false if nothing listened within the time.
   bool Connect(uint16_t port, DWORD timeoutMs);
-  std::vector<std::string> Ask(const std::string& request);
+  // The reply, or the lines that came within a minute.
+  Lines Ask(const std::string& request);
+  // A request whose reply Reply collects later, for requests that wait on other events.
+  bool Send(const std::string& request);
+  // The whole reply; nullopt if it did not end within `timeoutMs` (the lines read so far stay
+  // for the next call).
+  std::optional<Lines> Reply(DWORD timeoutMs);
 
  private:
-  std::optional<std::string> ReadLine();
+  std::optional<std::string> ReadLine(ULONGLONG deadline);
 
   sim::UniqueSocket socket_;
   std::string received_;
+  Lines partial_;
 };
 
 // A client computer on a channel link: it sends its session id, then answers the printer-list
@@ -86,6 +107,10 @@ class ScriptedClientComputer {
   std::optional<JobStart> JobStarted();
   std::vector<Bytes> Pages();
   bool JobEnded();
+  // Pages that come from now on are recorded but not acknowledged.
+  void HoldPageAcks();
+  // Closes the link, as a client computer that goes away; nothing is answered after it.
+  void Disconnect();
 
  private:
   void OnChunk(const std::string& channel, uint32_t total, uint32_t flags, std::span<const uint8_t> data);
@@ -100,9 +125,69 @@ class ScriptedClientComputer {
   std::optional<JobStart> jobStart_;
   std::vector<Bytes> pages_;
   bool jobEnded_ = false;
+  bool holdPageAcks_ = false;
   bool connected_ = false;
   std::optional<sim::SimLinkSender> sender_;
+  std::optional<sim::SimLinkReceiver> receiver_;  // destroyed first: its thread uses the sender
+};
+
+// One link frame exactly as given: the channel, the total it claims, the flags and the data.
+struct RawFrame {
+  std::string channel;
+  uint32_t total = 0;
+  uint32_t flags = 0;
+  Bytes data;
+};
+using Frames = std::vector<RawFrame>;
+
+// The frames of a well-formed message, as the platform splits it.
+Frames MessageFrames(const std::string& channel, const Bytes& message);
+
+// A client computer under a script that maps each whole message from the server to the frames it
+// sends back (none: it never answers). It can also send frames nobody asked for.
+class HostileClientComputer {
+ public:
+  using Script = std::function<Frames(const std::string& channel, const Bytes& message)>;
+
+  HostileClientComputer(uint16_t linkPort, DWORD sessionId, Script script);
+  bool Connected() const { return connected_; }
+
+  void SetScript(Script script);
+  bool Send(const Frames& frames);
+  // The whole messages received on the channel so far.
+  std::vector<Bytes> Received(const std::string& channel);
+
+ private:
+  void OnChunk(const std::string& channel, uint32_t total, uint32_t flags, std::span<const uint8_t> data);
+
+  DWORD sessionId_;
+  sim::CriticalSection lock_;
+  Script script_;
+  std::map<std::string, CQuilMessageAssembler> assemblers_;
+  std::map<std::string, std::vector<Bytes>> received_;
+  sim::CriticalSection sendLock_;  // the frames of one Send go out together
+  sim::UniqueSocket sending_;
+  bool connected_ = false;
   std::optional<sim::SimLinkReceiver> receiver_;
+};
+
+// The host installed beside the real service: QuillonService.exe and QuillonNotify.dll copied
+// into a temporary folder with the host's wtsapi32.dll, winspool.drv and spoolss.dll, loaded
+// there through the service's DllOverrides, and the real QPortMonitor.dll in the system folder.
+class HostServiceFixture : public ::testing::Test {
+ protected:
+  static constexpr wchar_t kServiceName[] = L"QuillonHostTest";
+
+  void SetUp() override;
+  // Starts the service and connects `control`; false (with a failure reported) if either fails.
+  bool StartService(ScopedService& service, ControlClient& control);
+
+  sim::WinsockSession winsock_;
+  std::wstring folder_ = HostTestFolder();
+  uint16_t controlPort_ = FreePort();
+  uint16_t linkPort_ = FreePort();
+  ScopedRegistryKey settings_{HKEY_LOCAL_MACHINE, L"Software\\Quillon Simulation"};
+  ScopedRegistryKey overrides_{HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\QuillonService.exe\\DllOverrides"};
 };
 
 }  // namespace quil::test
