@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cwchar>
 
 #include "UniqueHandle.h"
 
@@ -90,6 +91,18 @@ std::string JoinFigures(const std::vector<double>& figures, const char* format) 
 void PrintVerdict(const char* goal, bool met, const std::string& detail) {
   std::printf("verdict %s: %s (%s)\n", goal, met ? "MET" : "MISSED", detail.c_str());
   std::fflush(stdout);
+}
+
+std::optional<size_t> Option(int argc, wchar_t** argv, int from, const wchar_t* name, size_t fallback) {
+  for (int at = from; at < argc; ++at) {
+    if (std::wcscmp(argv[at], name) != 0) continue;
+    if (at + 1 >= argc) return std::nullopt;
+    wchar_t* end = nullptr;
+    const unsigned long value = std::wcstoul(argv[at + 1], &end, 10);
+    if (*end || value == 0) return std::nullopt;
+    return value;
+  }
+  return fallback;
 }
 
 }  // namespace quil::bench

@@ -51,4 +51,8 @@ std::string JoinFigures(const std::vector<double>& figures, const char* format);
 // "verdict <goal>: MET|MISSED (<detail>)", the line scripts/bench.sh collects.
 void PrintVerdict(const char* goal, bool met, const std::string& detail);
 
+// The positive number after `name` among the arguments from index `from` on; `fallback` when the
+// option is absent, nothing when it has no value or a value that is not a positive number.
+std::optional<size_t> Option(int argc, wchar_t** argv, int from, const wchar_t* name, size_t fallback);
+
 }  // namespace quil::bench

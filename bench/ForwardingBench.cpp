@@ -232,18 +232,6 @@ int Memory(const std::wstring& path, uint32_t pageCount) {
   return 0;
 }
 
-std::optional<size_t> Option(int argc, wchar_t** argv, int from, const wchar_t* name, size_t fallback) {
-  for (int at = from; at < argc; ++at) {
-    if (std::wcscmp(argv[at], name) != 0) continue;
-    if (at + 1 >= argc) return std::nullopt;
-    wchar_t* end = nullptr;
-    const unsigned long value = std::wcstoul(argv[at + 1], &end, 10);
-    if (*end || value == 0) return std::nullopt;
-    return value;
-  }
-  return fallback;
-}
-
 int Main(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   if (mode == L"throughput") {

@@ -231,22 +231,10 @@ int Run(size_t pageCount, size_t runs, size_t largest) {
   return 0;
 }
 
-std::optional<size_t> Option(int argc, wchar_t** argv, const wchar_t* name, size_t fallback) {
-  for (int at = 1; at < argc; ++at) {
-    if (std::wcscmp(argv[at], name) != 0) continue;
-    if (at + 1 >= argc) return std::nullopt;
-    wchar_t* end = nullptr;
-    const unsigned long value = std::wcstoul(argv[at + 1], &end, 10);
-    if (*end || value == 0) return std::nullopt;
-    return value;
-  }
-  return fallback;
-}
-
 int Main(int argc, wchar_t** argv) {
-  const auto pages = Option(argc, argv, L"--pages", 12);
-  const auto runs = Option(argc, argv, L"--runs", 3);
-  const auto largest = Option(argc, argv, L"--largest", 1024);
+  const auto pages = Option(argc, argv, 1, L"--pages", 12);
+  const auto runs = Option(argc, argv, 1, L"--runs", 3);
+  const auto largest = Option(argc, argv, 1, L"--largest", 1024);
   if (!pages || !runs || !largest || argc % 2 == 0) {
     std::printf("%s\n", kUsage);
     return 2;
