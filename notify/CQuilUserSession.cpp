@@ -2,6 +2,8 @@
 
 #include <winspool.h>
 
+#include <algorithm>
+
 #include "CQuilImpersonation.h"
 #include "CQuilServerVirtChannel.h"
 #include "PrinterListMessages.h"
@@ -14,9 +16,23 @@ namespace {
 
 constexpr char kPrinterListChannel[] = "QPrn";
 constexpr DWORD kChannelReleaseInterval = 100;  // ms
+// Far more printers than any client computer has; a client that reports more (a count of 2^32-1,
+// say, with a record for every index) would otherwise fill the server's spooler with printers.
+constexpr uint32_t kMaxClientPrinters = 256;
 
 bool WriteMessage(CQuilServerVirtChannel& channel, const std::vector<uint8_t>& message) {
   return channel.Write(message.data(), static_cast<DWORD>(message.size()));
+}
+
+// A handle of this library's own to the token, valid while the session lasts whatever the caller
+// does with its handle (the service closes its own at once, Winlogon when it likes).
+UniqueHandle CopyOfToken(HANDLE token) {
+  UniqueHandle copy;
+  if (token && !DuplicateHandle(GetCurrentProcess(), token, GetCurrentProcess(), copy.put(), 0, FALSE,
+                                DUPLICATE_SAME_ACCESS)) {
+    LogErrorText(GetLastError());
+  }
+  return copy;
 }
 
 }  // namespace
@@ -26,7 +42,7 @@ CQuilUserSession::CQuilUserSession(DWORD sessionId, const wchar_t* userName, con
     : sessionId_(sessionId),
       userName_(userName ? userName : L""),
       domainName_(domainName ? domainName : L""),
-      userToken_(userToken),
+      userToken_(CopyOfToken(userToken)),
       stopEvent_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 CQuilUserSession::~CQuilUserSession() { Stop(); }
@@ -102,7 +118,7 @@ void CQuilUserSession::Run() {
 // The user's own default, read as the user: the thread's own identity is the local system
 // account, whose default printer is not the user's.
 void CQuilUserSession::RecordDefaultPrinter() {
-  CQuilImpersonation asUser(userToken_);
+  CQuilImpersonation asUser(userToken_.get());
   if (!asUser.Active()) return;
   DWORD length = 0;
   if (GetDefaultPrinterW(nullptr, &length) || GetLastError() != ERROR_INSUFFICIENT_BUFFER || length == 0) return;
@@ -124,7 +140,10 @@ void CQuilUserSession::GetPrinters() {
   if (!WriteMessage(channel, BuildPrinterCountRequest()) || !channel.Read(reply)) return;
   const auto count = ParsePrinterCountReply(reply);
   if (!count) return;
-  for (uint32_t index = 0; index < *count; ++index) {
+  if (*count > kMaxClientPrinters) {
+    Log(L"The client reports %u printers: only the first %u are made", *count, kMaxClientPrinters);
+  }
+  for (uint32_t index = 0; index < std::min(*count, kMaxClientPrinters); ++index) {
     if (!GetPrinter(index, channel)) break;
   }
 }
@@ -141,7 +160,7 @@ bool CQuilUserSession::GetPrinter(uint32_t index, CQuilServerVirtChannel& channe
   if (!printer->CreatePrinter()) return true;
   printers_.push_back(std::move(printer));
   if (record->isDefault) {
-    CQuilImpersonation asUser(userToken_);
+    CQuilImpersonation asUser(userToken_.get());
     if (asUser.Active()) printers_.back()->SetAsDefaultPrinter();
   }
   return true;
@@ -151,7 +170,7 @@ void CQuilUserSession::DeletePrinters() {
   Log(L"Delete printers");
   for (auto& printer : printers_) printer->RemoveUserPrinter();
   printers_.clear();
-  CQuilImpersonation asUser(userToken_);
+  CQuilImpersonation asUser(userToken_.get());
   if (asUser.Active()) SetDefaultPrinterW(savedDefaultPrinter_.c_str());
 }
 

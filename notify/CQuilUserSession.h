@@ -21,7 +21,7 @@ class CQuilServerVirtChannel;
 
 class CQuilUserSession {
  public:
-  // The token is used to impersonate the user and is never closed here.
+  // The session impersonates the user with a copy of the token; the caller keeps its own handle.
   CQuilUserSession(DWORD sessionId, const wchar_t* userName, const wchar_t* domainName, HANDLE userToken);
   // Stops the thread if it still runs.
   ~CQuilUserSession();
@@ -51,7 +51,7 @@ class CQuilUserSession {
   DWORD sessionId_;
   std::wstring userName_;
   std::wstring domainName_;
-  HANDLE userToken_;
+  UniqueHandle userToken_;
   UniqueHandle stopEvent_;
   std::vector<std::unique_ptr<CQuilPrintersManager>> printers_;
   std::wstring savedDefaultPrinter_;

@@ -122,11 +122,11 @@ void CQuilService::OnServiceStop() {
 
 void CQuilService::OnLogon(DWORD sessionId) {
   quil::Log(L"Service: Logon Session id: %d", sessionId);
-  HANDLE token = nullptr;
-  // The token passes to the library, which keeps it; the service never closes it.
-  if (!WTSQueryUserToken(sessionId, &token)) return;
+  // The library keeps a copy of the token for the session's life; this handle ends here.
+  quil::UniqueHandle token;
+  if (!WTSQueryUserToken(sessionId, token.put())) return;
   auto logon = FindExport<QuilEventLogonFn>(library_.get(), "QuilEventLogon");
-  if (logon) logon(sessionId, token);
+  if (logon) logon(sessionId, token.get());
 }
 
 // The session's printers belong to the client it was connected from: on a disconnect the user

@@ -58,7 +58,6 @@ SimTerminalServer& SimTerminalServer::Instance() {
 void SimTerminalServer::Reset() {
   Guard guard(lock_);
   sessions_.clear();
-  tokens_.clear();
   lookedUpAccounts_.clear();
   enumerationError_ = 0;
   enumerations_ = 0;
@@ -223,7 +222,6 @@ BOOL SimTerminalServer::QueryUserToken(DWORD sessionId, HANDLE* token) {
     CloseHandle(primary);
     return FALSE;
   }
-  tokens_.emplace_back(primary);
   session->issuedToken = primary;
   *token = primary;
   return TRUE;

@@ -27,7 +27,7 @@ struct SimSession {
   std::wstring winStationName;
   std::wstring userName;  // empty: no user is logged on (services or listener session)
   std::wstring domainName;
-  HANDLE issuedToken = nullptr;  // the last token handed out for this session, if any
+  HANDLE issuedToken = nullptr;  // the handle value last handed out for this session, if any
   bool accountResolvable = true;
 };
 
@@ -35,14 +35,15 @@ class SimTerminalServer {
  public:
   static SimTerminalServer& Instance();
 
-  // Forgets every session, closes the tokens handed out, and clears the failure switches.
+  // Forgets every session and clears the failure switches.
   void Reset();
   void AddSession(DWORD id, const std::wstring& winStationName, const std::wstring& userName = L"",
                   const std::wstring& domainName = L"");
   // Makes session enumeration fail with the given error (0: succeed again).
   void FailEnumeration(DWORD error);
 
-  // The token last handed out for a session (null if none): a real primary token of this process.
+  // The handle value last handed out for a session (null if none). Each token handed out is a
+  // real primary token of this process, and the caller's to close, as on Windows.
   HANDLE IssuedToken(DWORD sessionId);
   // The SID of the session user's account (whether or not a session of that id exists).
   static std::vector<uint8_t> UserSid(DWORD sessionId);
@@ -78,7 +79,6 @@ class SimTerminalServer {
 
   CriticalSection lock_;
   std::vector<SimSession> sessions_;
-  std::vector<quil::UniqueHandle> tokens_;
   std::vector<void*> allocations_;
   std::vector<std::wstring> lookedUpAccounts_;
   DWORD enumerationError_ = 0;

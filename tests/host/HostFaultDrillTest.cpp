@@ -1,13 +1,13 @@
 // Fault drills against the real service and monitor under the server host: a client computer that
 // goes away in the middle of a job, a logoff while the printer-list exchange hangs, many logon and
-// logoff cycles, and hostile traffic on both channels. Every wait is bounded. A drill that finds a
-// fault in the product reports it as "FAULT: ..." and is skipped once the fault is shown.
+// logoff cycles, and hostile traffic on both channels. Every wait is bounded.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "HostTestSupport.h"
 #include "MessageCodes.h"
@@ -155,7 +155,7 @@ TEST_F(FaultDrill, LogoffWhileThePrinterListExchangeHangsEndsAndLeavesNothingOfT
 
 // Drill 3: two users log on and off many times with a job in between.
 TEST_F(FaultDrill, ManyLogonLogoffCyclesOfTwoUsersLeaveNoPrinterPortHandleOrThreadBehind) {
-  constexpr int kCycles = 100;
+  constexpr int kCycles = 200;
   constexpr long kHandleSlack = 10;
   constexpr long kThreadSlack = 2;
   struct User {
@@ -208,10 +208,7 @@ TEST_F(FaultDrill, ManyLogonLogoffCyclesOfTwoUsersLeaveNoPrinterPortHandleOrThre
   ASSERT_GE(start.handles, 0);
   ASSERT_GE(end.handles, 0);
   EXPECT_LE(end.threads, start.threads + kThreadSlack) << "threads from " << start.threads;
-  // The simulated terminal server keeps every user token it hands out (the service passes it to
-  // the library, which never closes it): one handle per logon after the first cycle.
-  const long platformTokens = static_cast<long>(std::size(users)) * (kCycles - 1);
-  EXPECT_LE(end.handles, start.handles + platformTokens + kHandleSlack) << "handles from " << start.handles;
+  EXPECT_LE(end.handles, start.handles + kHandleSlack) << "handles from " << start.handles;
 }
 
 // Drill 4: hostile traffic. Each case has a session of its own whose client answers as its script
@@ -234,15 +231,21 @@ Script PrinterList(Frames countReply, std::function<Bytes(uint32_t index)> recor
   };
 }
 
+// "Hostile A" to "Hostile Z", then "Hostile A26" and on: a name of its own for every index.
 Bytes ValidRecord(uint32_t index) {
-  return BuildPrinterRecord(u"Hostile " + std::u16string(1, static_cast<char16_t>(u'A' + index % 26)), index == 0);
+  std::u16string name = u"Hostile ";
+  name += static_cast<char16_t>(u'A' + index % 26);
+  if (index >= 26) {
+    for (const char digit : std::to_string(index)) name += static_cast<char16_t>(digit);
+  }
+  return BuildPrinterRecord(name, index == 0);
 }
 
 struct PrinterListCase {
   const char* name;
   Script script;
   size_t requests;  // the messages the server sends before the exchange ends (0: it hangs)
-  const char* fault;  // what it means when the server asks for more
+  size_t printers = 0;  // the session printers made of the replies
 };
 
 class HostileDrill : public HostServiceFixture {
@@ -288,30 +291,29 @@ class HostileDrill : public HostServiceFixture {
 };
 
 TEST_F(HostileDrill, MalformedPrinterListRepliesAreRefusedAndTheServiceServesOtherSessions) {
+  constexpr size_t kMaxClientPrinters = 256;
   const Bytes countOfOne = BuildPrinterCountReply(1);
   Bytes outside = ValidRecord(0);
   outside[PrinterRecordLayout::kNameOffset + 3] = 0x7F;  // the name offset points far past the end
   const PrinterListCase cases[] = {
       {"count reply with the record's code",
-       PrinterList(MessageFrames(kPrn, {MSG_GET_PRINTER, 0, 0, 0, 1, 0, 0, 0}), ValidRecord), 1, nullptr},
-      {"count reply of 7 bytes", PrinterList(MessageFrames(kPrn, {0, 0, 0, 0, 1, 0, 0}), ValidRecord), 1, nullptr},
+       PrinterList(MessageFrames(kPrn, {MSG_GET_PRINTER, 0, 0, 0, 1, 0, 0, 0}), ValidRecord), 1},
+      {"count reply of 7 bytes", PrinterList(MessageFrames(kPrn, {0, 0, 0, 0, 1, 0, 0}), ValidRecord), 1},
       {"record whose name lies outside", PrinterList(MessageFrames(kPrn, countOfOne), [&](uint32_t) { return outside; }),
-       2, nullptr},
+       2},
+      // Only the first printers of a list longer than any client has are made.
       {"count of 2^32-1 with a record for every index",
-       PrinterList(MessageFrames(kPrn, BuildPrinterCountReply(0xFFFFFFFF)), ValidRecord), 1,
-       "a count of 2^32-1 is taken as it is: the session asks for printer after printer (and makes one for "
-       "each record) until the channel fails, and its stop event is not looked at meanwhile"},
+       PrinterList(MessageFrames(kPrn, BuildPrinterCountReply(0xFFFFFFFF)), ValidRecord), 1 + kMaxClientPrinters,
+       kMaxClientPrinters},
       {"chunks carrying more than their total",
-       PrinterList({{kPrn, 8, kFirst, countOfOne}, {kPrn, 8, kLast, countOfOne}}, ValidRecord), 1, nullptr},
-      {"last chunk short of its total", PrinterList({{kPrn, 16, kFirst | kLast, countOfOne}}, ValidRecord), 1, nullptr},
-      {"first chunk announcing 0 bytes", PrinterList({{kPrn, 0, kFirst | kLast, {}}}, ValidRecord), 1, nullptr},
-      {"first chunk announcing 4 GiB", PrinterList({{kPrn, 0xFFFFFFFF, kFirst, Bytes(1600, 7)}}, ValidRecord), 1,
-       nullptr},
-      {"flood of junk chunks instead of the count", PrinterList(Junk(kPrn, 3000), ValidRecord), 1, nullptr},
-      {"never answers", PrinterList({}, ValidRecord), 0, nullptr},
+       PrinterList({{kPrn, 8, kFirst, countOfOne}, {kPrn, 8, kLast, countOfOne}}, ValidRecord), 1},
+      {"last chunk short of its total", PrinterList({{kPrn, 16, kFirst | kLast, countOfOne}}, ValidRecord), 1},
+      {"first chunk announcing 0 bytes", PrinterList({{kPrn, 0, kFirst | kLast, {}}}, ValidRecord), 1},
+      {"first chunk announcing 4 GiB", PrinterList({{kPrn, 0xFFFFFFFF, kFirst, Bytes(1600, 7)}}, ValidRecord), 1},
+      {"flood of junk chunks instead of the count", PrinterList(Junk(kPrn, 3000), ValidRecord), 1},
+      {"never answers", PrinterList({}, ValidRecord), 0},
   };
   ASSERT_NO_FATAL_FAILURE(StartWithGoodSession());
-  std::string faults;
   DWORD session = 10;
   for (const PrinterListCase& drill : cases) {
     SCOPED_TRACE(drill.name);
@@ -321,16 +323,11 @@ TEST_F(HostileDrill, MalformedPrinterListRepliesAreRefusedAndTheServiceServesOth
       EXPECT_TRUE(WaitUntil([&] { return control_.Ask("channels") == Lines{"ok open 1 blocked 1"}; }, kEventWaitMs));
     } else {
       EXPECT_TRUE(WaitUntil([&] { return !hostile->Received(kPrn).empty(); }, kEventWaitMs)) << "no count request";
-      const bool ended = WaitUntil([&] { return control_.Ask("channels") == kNoChannels; }, kEventWaitMs);
-      const size_t requests = hostile->Received(kPrn).size();
-      if (drill.fault && (!ended || requests > drill.requests)) {
-        faults += std::string("FAULT (") + drill.name + "): " + drill.fault + " [" + std::to_string(requests) +
-                  " requests]. ";
-      } else {
-        EXPECT_TRUE(ended) << "the exchange did not end";
-        EXPECT_EQ(requests, drill.requests);
-        EXPECT_EQ(LeftOfSession(control_, session), Lines{}) << "no printer from a refused reply";
-      }
+      EXPECT_TRUE(WaitUntil([&] { return control_.Ask("channels") == kNoChannels; }, kEventWaitMs))
+          << "the exchange did not end";
+      EXPECT_EQ(hostile->Received(kPrn).size(), drill.requests);
+      // Two lines (printer and port) for each session printer.
+      EXPECT_EQ(LeftOfSession(control_, session).size(), 2 * drill.printers);
       // Unasked chunks on both channels, which the session has no channel open for any more.
       Frames unasked = Junk(kSpl, 500);
       const Frames prn = Junk(kPrn, 500);
@@ -340,7 +337,6 @@ TEST_F(HostileDrill, MalformedPrinterListRepliesAreRefusedAndTheServiceServesOth
     GoodSessionStillGetsItsPrinter();
     EndHostileSession(session);
   }
-  if (!faults.empty()) GTEST_SKIP() << faults;
 }
 
 // Answers the printer list with one printer, and each spool message as `spool` says.

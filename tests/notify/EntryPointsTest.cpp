@@ -28,9 +28,11 @@ class EntryPointsTest : public NotifyTest {
     QuilEventLogoff(1, nullptr);
     QuilEventLogoff(2, nullptr);
   }
+  // The session keeps a copy of its own; the fixture closes these at the end.
   HANDLE Token(DWORD sessionId) {
     HANDLE token = nullptr;
     EXPECT_TRUE(WTSQueryUserToken(sessionId, &token));
+    tokens_.emplace_back(token);
     return token;
   }
   bool WaitForExchanges(size_t count) {
@@ -38,6 +40,7 @@ class EntryPointsTest : public NotifyTest {
   }
 
   ScriptedClient client_{{{u"Inkjet", true}}};
+  std::vector<UniqueHandle> tokens_;
 };
 
 TEST_F(EntryPointsTest, LogonQueriesUserAndDomainAndStartsTheSession) {
@@ -122,17 +125,22 @@ TEST_F(EntryPointsTest, WithoutAUsableTokenNoDefaultPrinterIsTouched) {
   for (const auto& entry : spooler_.Journal()) EXPECT_NE(entry.rfind(L"SetDefault", 0), 0u) << entry;
 }
 
-// Wine reports session 1 for every token.
+// Wine reports session 1 for every token. Winlogon may close its token once the logon
+// notification returns: the session impersonates the user with a handle of its own.
 TEST_F(EntryPointsTest, WinlogonEntriesTakeTheSessionFromTheToken) {
   WLX_NOTIFICATION_INFO info{};
   info.Size = sizeof(info);
-  info.hToken = Token(1);
+  UniqueHandle winlogonToken;
+  ASSERT_TRUE(WTSQueryUserToken(1, winlogonToken.put()));
+  info.hToken = winlogonToken.get();
   DWORD sessionId = 0;
   DWORD size = 0;
   ASSERT_TRUE(GetTokenInformation(info.hToken, TokenSessionId, &sessionId, sizeof(sessionId), &size));
   ASSERT_EQ(sessionId, 1u);
 
   WLEventLogon(&info);
+  winlogonToken.reset();
+  info.hToken = Token(1);
   ASSERT_TRUE(WaitForExchanges(1));
   EXPECT_TRUE(spooler_.Printer(L"Inkjet (alice : 1)"));
   EXPECT_EQ(spooler_.DefaultPrinterOf(L"CORP\\alice"), L"Inkjet (alice : 1)") << "the token is the user's";

@@ -264,13 +264,13 @@ TEST_F(PrintersManagerTest, PrinterWhoseDeletionFailsStillLosesItsPortAndHandle)
 }
 
 TEST_F(PrintersManagerTest, SetAsDefaultPrinterActsForTheImpersonatedUser) {
-  HANDLE token = nullptr;
-  ASSERT_TRUE(WTSQueryUserToken(kSession, &token));
+  UniqueHandle token;
+  ASSERT_TRUE(WTSQueryUserToken(kSession, token.put()));
   spooler_.SetDefaultPrinterOf(L"", L"System Printer");
   CQuilPrintersManager printer(kSession, L"alice", L"CORP", L"Inkjet", 0);
   ASSERT_TRUE(printer.CreatePrinter());
   {
-    CQuilImpersonation asUser(token);
+    CQuilImpersonation asUser(token.get());
     ASSERT_TRUE(asUser.Active());
     EXPECT_TRUE(printer.SetAsDefaultPrinter());
   }

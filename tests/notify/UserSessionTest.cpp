@@ -35,9 +35,9 @@ class UserSessionTest : public NotifyTest {
   }
 
   void Logon() {
-    HANDLE token = nullptr;
-    ASSERT_TRUE(WTSQueryUserToken(kSession, &token));
-    QuilEventLogon(kSession, token);
+    UniqueHandle token;
+    ASSERT_TRUE(WTSQueryUserToken(kSession, token.put()));
+    QuilEventLogon(kSession, token.get());
   }
   // Waits until `count` printer-list exchanges have ended (each closes its channel).
   bool WaitForExchanges(size_t count) {

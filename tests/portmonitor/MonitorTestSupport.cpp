@@ -4,6 +4,7 @@
 
 #include "MonitorEntryPoints.h"
 #include "TestLogFile.h"
+#include "UniqueHandle.h"
 #include "WideText.h"
 
 namespace quil::test {
@@ -34,8 +35,8 @@ DWORD WINAPI TestThread::Run(LPVOID self) {
 }
 
 ActAsSessionUser::ActAsSessionUser(DWORD sessionId) {
-  HANDLE token = nullptr;
-  if (WTSQueryUserToken(sessionId, &token)) ImpersonateLoggedOnUser(token);
+  UniqueHandle token;
+  if (WTSQueryUserToken(sessionId, token.put())) ImpersonateLoggedOnUser(token.get());
 }
 
 ActAsSessionUser::~ActAsSessionUser() { RevertToSelf(); }
