@@ -122,25 +122,16 @@ ServerLinkEnd::~ServerLinkEnd() { sim::SimVirtualChannels::Instance().SetClient(
 
 PlainSender::PlainSender(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId)
     : sessionId_(sessionId),
-      socket_(std::move(send)),
+      toClient_(std::move(send)),
       acknowledged_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       acknowledgements_(std::move(receive), [this](DWORD, const std::string&, uint32_t, uint32_t flags,
                                                    std::span<const uint8_t>) {
         if (flags & sim::kChunkLast) SetEvent(acknowledged_.get());
-      }) {
-  frame_.reserve(sim::SimLinkFrameLayout::kHeaderSize + sim::SimLinkFrameLayout::kMaxDataSize);
-}
+      }) {}
 
 bool PlainSender::Exchange(std::span<const uint8_t> message) {
-  const auto name = sim::KnownChannelName(kSpoolChannel);
-  for (const sim::SimChunk& chunk : sim::SplitIntoChunks(message)) {
-    const auto header = sim::EncodeFrameHeader({sessionId_, *name, static_cast<uint32_t>(message.size()),
-                                                chunk.flags, static_cast<uint32_t>(chunk.data.size())});
-    frame_.assign(header.begin(), header.end());
-    frame_.insert(frame_.end(), chunk.data.begin(), chunk.data.end());
-    if (!sim::SendAll(socket_.get(), frame_)) return false;
-  }
-  return WaitForSingleObject(acknowledged_.get(), kAcknowledgementWaitMs) == WAIT_OBJECT_0;
+  return toClient_.Send(sessionId_, kSpoolChannel, message) &&
+         WaitForSingleObject(acknowledged_.get(), kAcknowledgementWaitMs) == WAIT_OBJECT_0;
 }
 
 }  // namespace quil::bench

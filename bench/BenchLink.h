@@ -92,8 +92,8 @@ class ServerLinkEnd {
   sim::SimLinkReceiver fromClient_;
 };
 
-// The baseline: sends messages already built, frame by frame with the link's framing (one frame
-// per chunk of at most 1600 bytes, one send per frame), and waits for each acknowledgement.
+// The baseline: sends messages already built over the link as the server end does (the same
+// chunks, frames and sends), and waits for each acknowledgement.
 class PlainSender {
  public:
   PlainSender(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId);
@@ -105,8 +105,7 @@ class PlainSender {
 
  private:
   DWORD sessionId_;
-  sim::UniqueSocket socket_;
-  std::vector<uint8_t> frame_;
+  sim::SimLinkSender toClient_;
   UniqueHandle acknowledged_;
   sim::SimLinkReceiver acknowledgements_;  // last: its thread starts once the rest is set up
 };

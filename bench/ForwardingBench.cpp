@@ -5,7 +5,7 @@
 //     through the monitor's job entry points, the simulated spooler and channels and the link to
 //     an acknowledging client; the baseline sends the same messages in the same frames over the
 //     same kind of link to the same client, one acknowledgement per message. Runs alternate,
-//     R of each (default 3); the best of each counts.
+//     R of each (default 5); the best of each counts.
 //   quil_bench_forwarding write-page <file>
 //     Writes the largest page of the throughput job (a real EMF page of 4 MiB of bitmap) to a file.
 //   quil_bench_forwarding memory <file> [--pages N]
@@ -236,7 +236,7 @@ int Main(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   if (mode == L"throughput") {
     const auto pages = Option(argc, argv, 2, L"--pages", 200);
-    const auto runs = Option(argc, argv, 2, L"--runs", 3);
+    const auto runs = Option(argc, argv, 2, L"--runs", 5);
     if (pages && runs) return Throughput(*pages, *runs);
   } else if (mode == L"write-page" && argc == 3) {
     return WritePage(argv[2]);

@@ -114,20 +114,15 @@ bool Exchange(CQuilServerVirtChannel& channel, const std::vector<uint8_t>& messa
   return channel.Write(message.data(), static_cast<DWORD>(message.size())) && channel.Read(answer);
 }
 
+// Each page is read straight into its message, and one message buffer serves the whole job: a
+// page is never copied on the server, and the job holds at most its largest page.
 void SendPages(CQuilServerVirtChannel& channel, HANDLE job) {
   CQuilJobSpoolSource source(job);
   CQuilSpoolReader reader(source);
   if (!reader.ReadHeader()) return;
-  std::vector<uint8_t> page;
-  while (reader.NextPage(page)) {
-    std::vector<uint8_t> message;
-    try {
-      message = BuildPage(page);
-    } catch (const std::bad_alloc&) {
-      return;
-    }
-    std::vector<uint8_t>().swap(page);  // one page's data in memory at a time
-    if (!Exchange(channel, message)) return;
+  std::vector<uint8_t> message;
+  while (reader.NextPage(message, kPageMetafileStart)) {
+    if (!CompletePage(message) || !Exchange(channel, message)) return;
   }
 }
 

@@ -3,9 +3,8 @@
 # the same on a loaded machine: job forwarding throughput, the server side's memory during a long
 # job, and job playback on a printer. Builds the x64 build with tests if needed, runs the programs
 # under Wine and ends with one verdict line per goal.
-# Sizes (environment): QUIL_BENCH_PAGES (forwarding job, default 40: the loopback link carries only
-# about 2 MB/s under Wine here, so the 200-page job of 190 MiB takes some 90 s per run),
-# QUIL_BENCH_RUNS (alternating runs of each side, the best counts; default 3),
+# Sizes (environment): QUIL_BENCH_PAGES (forwarding job, default 200, 190 MiB),
+# QUIL_BENCH_RUNS (alternating runs of each side, the best counts; default 5),
 # QUIL_BENCH_PLAYBACK_PAGES (default 24), QUIL_BENCH_PLAYBACK_LARGEST (KiB, default 4096),
 # QUIL_BENCH_MEMORY_PAGES (default 500). Page sizes always spread from 64 KiB to the largest.
 set -euo pipefail
@@ -13,8 +12,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 arch=x86_64
 dir="$BUILD/$arch"
-pages="${QUIL_BENCH_PAGES:-40}"
-runs="${QUIL_BENCH_RUNS:-3}"
+pages="${QUIL_BENCH_PAGES:-200}"
+runs="${QUIL_BENCH_RUNS:-5}"
 playback_pages="${QUIL_BENCH_PLAYBACK_PAGES:-24}"
 playback_largest="${QUIL_BENCH_PLAYBACK_LARGEST:-4096}"
 memory_pages="${QUIL_BENCH_MEMORY_PAGES:-500}"

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,11 @@ class SimMessageSink {
   virtual ~SimMessageSink() = default;
   // A message written on `channelName` ("QPrn", "QSpl") in the given session.
   virtual void Deliver(DWORD sessionId, const std::string& channelName, std::vector<uint8_t> message) = 0;
+  // The same, for a message that stays the writer's: a sink that passes it on at once need not
+  // copy it first.
+  virtual void DeliverWritten(DWORD sessionId, const std::string& channelName, std::span<const uint8_t> message) {
+    Deliver(sessionId, channelName, std::vector<uint8_t>(message.begin(), message.end()));
+  }
 };
 
 }  // namespace sim

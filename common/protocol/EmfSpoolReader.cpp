@@ -40,7 +40,7 @@ bool CQuilSpoolReader::ReadHeader() {
   return Skip(*headerSize - Layout::kFixedHeaderSize);
 }
 
-bool CQuilSpoolReader::NextPage(std::vector<uint8_t>& page) {
+bool CQuilSpoolReader::NextPage(std::vector<uint8_t>& page, std::size_t offset) {
   using Layout = EmfSpoolLayout;
   page.clear();
   for (;;) {
@@ -50,18 +50,22 @@ bool CQuilSpoolReader::NextPage(std::vector<uint8_t>& page) {
     const uint32_t type = *reader.U32(Layout::kRecordTypeField);
     const uint32_t size = *reader.U32(Layout::kRecordSizeField);
     if (size == 0) return false;
-    if (type == Layout::kMetafileDataRecord) return ReadPage(size, page);
+    if (type == Layout::kMetafileDataRecord) return ReadPage(size, page, offset);
     if (!Skip(size)) return false;
   }
 }
 
-bool CQuilSpoolReader::ReadPage(uint32_t size, std::vector<uint8_t>& page) {
+bool CQuilSpoolReader::ReadPage(uint32_t size, std::vector<uint8_t>& page, std::size_t offset) {
   try {
-    std::vector<uint8_t>().swap(page);
-    page.reserve(std::min<std::size_t>(size, kPageReserve));
-    while (page.size() < size) {
+    page.resize(offset);
+    // Storage grows at least twofold (within the reserve), so that pages of rising size do not
+    // each cost a buffer of their own.
+    const std::size_t wanted = offset + std::min<std::size_t>(size, kPageReserve);
+    if (wanted > page.capacity()) page.reserve(std::max(wanted, std::min(2 * page.capacity(), offset + kPageReserve)));
+    const std::size_t end = offset + size;
+    while (page.size() < end) {
       const std::size_t have = page.size();
-      const std::size_t piece = std::min<std::size_t>(size - have, kPageReserve);
+      const std::size_t piece = std::min<std::size_t>(end - have, kPageReserve);
       page.resize(have + piece);
       if (!ReadExactly(page.data() + have, piece)) {
         std::vector<uint8_t>().swap(page);

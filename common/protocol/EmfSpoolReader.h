@@ -45,15 +45,18 @@ class CQuilSpoolReader {
   // Reads the file header and skips to its end. False when the data is not EMF spool data (other
   // version, a header that declares less than its fixed part) or ends inside the header.
   bool ReadHeader();
-  // Reads records up to the next page and returns the page's metafile in `page`, replacing what
-  // it held. False when no further page can be read: the data ended or broke off, a record had
-  // size 0, or the page did not fit into memory.
-  bool NextPage(std::vector<uint8_t>& page);
+  // Reads records up to the next page and puts the page's metafile into `page` from `offset` on,
+  // replacing what it held there; the first `offset` bytes are the caller's (their values
+  // unspecified). The vector keeps its storage from page to page, so that a job's pages do not
+  // each cost a fresh allocation. False when no further page can be read: the data ended or
+  // broke off, a record had size 0, or the page did not fit into memory (the storage is then
+  // given back).
+  bool NextPage(std::vector<uint8_t>& page, std::size_t offset = 0);
 
  private:
   bool ReadExactly(uint8_t* buffer, std::size_t size);
   bool Skip(uint64_t size);
-  bool ReadPage(uint32_t size, std::vector<uint8_t>& page);
+  bool ReadPage(uint32_t size, std::vector<uint8_t>& page, std::size_t offset);
 
   IQuilSpoolSource& source_;
 };

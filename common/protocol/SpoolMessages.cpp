@@ -1,6 +1,7 @@
 #include "SpoolMessages.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "MessageReader.h"
 #include "MessageWriter.h"
@@ -22,11 +23,23 @@ std::vector<uint8_t> BuildJobStart(std::span<const uint8_t, JobStartLayout::kDev
 }
 
 std::vector<uint8_t> BuildPage(std::span<const uint8_t> metafile) {
+  std::vector<uint8_t> message(kPageMetafileStart + metafile.size());
+  std::copy(metafile.begin(), metafile.end(), message.begin() + kPageMetafileStart);
+  CompletePage(message);
+  return message;
+}
+
+bool CompletePage(std::span<uint8_t> message) {
   using Layout = PageLayout;
-  CQuilMessageWriter writer(MSG_PAGE, Layout::kFixedSize, Layout::kFillerSize + metafile.size());
-  writer.PutU32(Layout::kDataOffset, writer.LayInBytes(metafile));
-  writer.PutU32(Layout::kDataSize, static_cast<uint32_t>(metafile.size()));
-  return writer.Take();
+  if (message.size() < kPageMetafileStart || message.size() - kPageMetafileStart > UINT32_MAX) return false;
+  const auto put = [&](std::size_t position, uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) message[position + i] = static_cast<uint8_t>(value >> (8 * i));
+  };
+  put(kMessageCodeOffset, MSG_PAGE);
+  put(Layout::kDataOffset, Layout::kFillerSize);  // the metafile follows the filler
+  put(Layout::kDataSize, static_cast<uint32_t>(message.size() - kPageMetafileStart));
+  message[Layout::kFixedSize] = 0;
+  return true;
 }
 
 std::vector<uint8_t> BuildJobEnd() {

@@ -61,6 +61,12 @@ std::vector<uint8_t> BuildJobStart(std::span<const uint8_t, JobStartLayout::kDev
                                    std::u16string_view printerName,
                                    std::u16string_view documentName);
 std::vector<uint8_t> BuildPage(std::span<const uint8_t> metafile);
+// A page message made around its metafile in place, so that a page is never copied: the
+// metafile fills the buffer from kPageMetafileStart to its end, and CompletePage writes the code,
+// the data offset and size and the filler before it (the same bytes as BuildPage). False, and
+// nothing written, for a buffer too short for the fixed part or a metafile of 4 GiB or more.
+inline constexpr std::size_t kPageMetafileStart = PageLayout::kFixedSize + PageLayout::kFillerSize;
+bool CompletePage(std::span<uint8_t> message);
 std::vector<uint8_t> BuildJobEnd();
 std::vector<uint8_t> BuildJobStartAck();
 std::vector<uint8_t> BuildPageAck();

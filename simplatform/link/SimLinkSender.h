@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,11 @@ class SimLinkSender : public SimMessageSink {
   SimLinkSender& operator=(const SimLinkSender&) = delete;
 
   void Deliver(DWORD sessionId, const std::string& channelName, std::vector<uint8_t> message) override;
+  void DeliverWritten(DWORD sessionId, const std::string& channelName, std::span<const uint8_t> message) override {
+    Send(sessionId, channelName, message);
+  }
+  // Deliver without taking the message over; false when it was dropped.
+  bool Send(DWORD sessionId, const std::string& channelName, std::span<const uint8_t> message);
 
   // Messages not sent: on a channel of an unknown name, or after a send failed. A failed send
   // shuts the sending side down, so the peer sees the frame cut short, and nothing more is sent.

@@ -88,6 +88,7 @@ bool SendAll(SOCKET socket, std::span<const uint8_t> bytes) {
 
 SocketReader::SocketReader(SOCKET socket)
     : socket_(socket),
+      arrivals_(64 * 1024),
       arrived_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   ready_ = arrived_ && stop_ && WSAEventSelect(socket_, arrived_.get(), FD_READ | FD_CLOSE) == 0;
@@ -96,26 +97,37 @@ SocketReader::SocketReader(SOCKET socket)
 ReceiveResult SocketReader::ReadExactly(std::span<uint8_t> buffer) {
   size_t received = 0;
   while (received < buffer.size()) {
-    if (WaitForSingleObject(stop_.get(), 0) == WAIT_OBJECT_0) return ReceiveResult::kStopped;
-    const int length = static_cast<int>(std::min<size_t>(buffer.size() - received, INT_MAX));
-    const int got = recv(socket_, reinterpret_cast<char*>(buffer.data() + received), length, 0);
-    if (got > 0) {
-      received += static_cast<size_t>(got);
-    } else if (got == 0) {
-      return received == 0 ? ReceiveResult::kClosed : ReceiveResult::kCut;
-    } else if (WSAGetLastError() != WSAEWOULDBLOCK) {
-      return ReceiveResult::kFailed;
-    } else {
-      // Nothing to read yet: wait for an arrival (which the next recv re-arms) or for Stop.
-      const HANDLE events[] = {stop_.get(), arrived_.get()};
-      const DWORD woke = WaitForMultipleObjects(2, events, FALSE, INFINITE);
-      if (woke == WAIT_OBJECT_0) return ReceiveResult::kStopped;
-      if (woke != WAIT_OBJECT_0 + 1) return ReceiveResult::kFailed;
-      WSANETWORKEVENTS happened;
-      if (WSAEnumNetworkEvents(socket_, arrived_.get(), &happened) != 0) return ReceiveResult::kFailed;
+    if (taken_ == filled_) {
+      const ReceiveResult refill = Refill(received > 0);
+      if (refill != ReceiveResult::kComplete) return refill;
     }
+    const size_t piece = std::min(buffer.size() - received, filled_ - taken_);
+    std::copy_n(arrivals_.begin() + static_cast<std::ptrdiff_t>(taken_), piece, buffer.begin() + received);
+    taken_ += piece;
+    received += piece;
   }
   return ReceiveResult::kComplete;
+}
+
+ReceiveResult SocketReader::Refill(bool midRead) {
+  taken_ = filled_ = 0;
+  for (;;) {
+    if (WaitForSingleObject(stop_.get(), 0) == WAIT_OBJECT_0) return ReceiveResult::kStopped;
+    const int got = recv(socket_, reinterpret_cast<char*>(arrivals_.data()), static_cast<int>(arrivals_.size()), 0);
+    if (got > 0) {
+      filled_ = static_cast<size_t>(got);
+      return ReceiveResult::kComplete;
+    }
+    if (got == 0) return midRead ? ReceiveResult::kCut : ReceiveResult::kClosed;
+    if (WSAGetLastError() != WSAEWOULDBLOCK) return ReceiveResult::kFailed;
+    // Nothing to read yet: wait for an arrival (which the next recv re-arms) or for Stop.
+    const HANDLE events[] = {stop_.get(), arrived_.get()};
+    const DWORD woke = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    if (woke == WAIT_OBJECT_0) return ReceiveResult::kStopped;
+    if (woke != WAIT_OBJECT_0 + 1) return ReceiveResult::kFailed;
+    WSANETWORKEVENTS happened;
+    if (WSAEnumNetworkEvents(socket_, arrived_.get(), &happened) != 0) return ReceiveResult::kFailed;
+  }
 }
 
 void SocketReader::Stop() { SetEvent(stop_.get()); }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "UniqueHandle.h"
 
@@ -55,7 +56,9 @@ enum class ReceiveResult {
 
 // Reads from a connected socket in a way another thread can stop: the socket is made
 // non-blocking (for every handle to it, so for a sender sharing it too), its arrivals signal an
-// event, and a read waits for that event or for Stop.
+// event, and a read waits for that event or for Stop. It takes from the socket as much as has
+// arrived (up to 64 KiB at a time) and hands it out in the pieces asked for, so the socket must
+// be read only through this object.
 class SocketReader {
  public:
   explicit SocketReader(SOCKET socket);
@@ -64,13 +67,19 @@ class SocketReader {
 
   // False if the socket could not be set up for reading this way.
   bool Ready() const { return ready_; }
-  // Reads exactly buffer.size() bytes, and not one more.
+  // Reads exactly buffer.size() bytes.
   ReceiveResult ReadExactly(std::span<uint8_t> buffer);
   // Ends the read under way and every later one; from any thread.
   void Stop();
 
  private:
+  // Waits for more to arrive and takes it; kComplete once something was taken.
+  ReceiveResult Refill(bool midRead);
+
   SOCKET socket_;
+  std::vector<uint8_t> arrivals_;
+  size_t taken_ = 0;   // bytes of arrivals_ already handed out
+  size_t filled_ = 0;  // bytes of arrivals_ that hold received data
   quil::UniqueHandle arrived_;
   quil::UniqueHandle stop_;
   bool ready_;

@@ -172,7 +172,8 @@ BOOL SimVirtualChannels::Write(HANDLE handle, const char* buffer, ULONG length, 
     if (keepWritten_) written_[{channel->sessionId, channel->name}].emplace_back(buffer, buffer + length);
   }
   if (written) *written = length;
-  client->Deliver(channel->sessionId, channel->name, std::vector<uint8_t>(buffer, buffer + length));
+  client->DeliverWritten(channel->sessionId, channel->name,
+                         {reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(length)});
   return TRUE;
 }
 

@@ -6,6 +6,7 @@
 
 #include "ByteFixtures.h"
 #include "JobDevMode.h"
+#include "SpoolMessages.h"
 #include "XcvPortName.h"
 
 namespace quil {
@@ -112,6 +113,28 @@ TEST(EmfSpoolReader, PageClaimingMoreThanTheDataHoldsCostsOnlyWhatArrives) {
   Bytes page;
   EXPECT_FALSE(reader.NextPage(page));
   EXPECT_TRUE(page.empty());
+}
+
+// The port monitor reads each page straight into its page message and reuses the buffer.
+TEST(EmfSpoolReader, PagesReadIntoOneMessageBufferMakeThePageMessages) {
+  const Bytes large = Pattern(5000);
+  const Bytes small = Pattern(70);
+  PieceSource source(Join({Header(), Record(12, large), Record(3, Pattern(9)), Record(12, small)}), {1, 3, 1000, 7});
+  CQuilSpoolReader reader(source);
+  ASSERT_TRUE(reader.ReadHeader());
+  Bytes message;
+  ASSERT_TRUE(reader.NextPage(message, kPageMetafileStart));
+  ASSERT_TRUE(CompletePage(message));
+  EXPECT_EQ(message, BuildPage(large));
+  const uint8_t* storage = message.data();
+  ASSERT_TRUE(reader.NextPage(message, kPageMetafileStart));
+  ASSERT_TRUE(CompletePage(message));
+  EXPECT_EQ(message, BuildPage(small));
+  EXPECT_EQ(message.data(), storage) << "the smaller page reuses the buffer";
+  EXPECT_FALSE(reader.NextPage(message, kPageMetafileStart));
+  Bytes tooShort(kPageMetafileStart - 1, 0xAA);
+  EXPECT_FALSE(CompletePage(tooShort));
+  EXPECT_EQ(tooShort, Bytes(kPageMetafileStart - 1, 0xAA));
 }
 
 TEST(EmfSpoolReader, ReadFailureEndsThePagesWithoutReadingFurther) {
