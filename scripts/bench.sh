@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Benchmark figures, each a ratio against a baseline measured in the same run, so that it means
 # the same on a loaded machine: job forwarding throughput, the server side's memory during a long
-# job, and job playback on a printer. Builds the x64 build with tests if needed, runs the programs
+# job, job playback on a printer, and the time a logon takes to make a client's printers. Builds the x64 build with tests if needed, runs the programs
 # under Wine and ends with one verdict line per goal.
 # Sizes (environment): QUIL_BENCH_PAGES (forwarding job, default 200, 190 MiB),
 # QUIL_BENCH_RUNS (alternating runs of each side, the best counts; default 5),
 # QUIL_BENCH_PLAYBACK_PAGES (default 24), QUIL_BENCH_PLAYBACK_LARGEST (KiB, default 4096),
-# QUIL_BENCH_MEMORY_PAGES (default 500). Page sizes always spread from 64 KiB to the largest.
+# QUIL_BENCH_MEMORY_PAGES (default 500), QUIL_BENCH_LOGON_PRINTERS (default 50). Page sizes always spread from 64 KiB to the largest.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -17,6 +17,7 @@ runs="${QUIL_BENCH_RUNS:-5}"
 playback_pages="${QUIL_BENCH_PLAYBACK_PAGES:-24}"
 playback_largest="${QUIL_BENCH_PLAYBACK_LARGEST:-4096}"
 memory_pages="${QUIL_BENCH_MEMORY_PAGES:-500}"
+logon_printers="${QUIL_BENCH_LOGON_PRINTERS:-50}"
 
 ensure_packages
 if ! wine_runs "$arch"; then
@@ -26,9 +27,9 @@ fi
 log "$arch build with tests: the benchmark programs"
 if [ -f "$dir/CMakeCache.txt" ]; then
   cmake -S "$ROOT" -B "$dir" >/dev/null
-  cmake --build "$dir" -j "$JOBS" --target quil_bench_forwarding quil_bench_playback
+  cmake --build "$dir" -j "$JOBS" --target quil_bench_forwarding quil_bench_playback quil_bench_logon
 else
-  build_windows "$arch" "$dir" ON Debug quil_bench_forwarding quil_bench_playback
+  build_windows "$arch" "$dir" ON Debug quil_bench_forwarding quil_bench_playback quil_bench_logon
 fi
 # A prefix of its own: the tests' named events and printers in the shared prefix would disturb
 # the runs, and the runs' printer theirs.
@@ -59,5 +60,8 @@ run memory "$bench/quil_bench_forwarding.exe" memory "$(winpath "$results/page.e
 log "playback: $playback_pages pages through QuillonClient.dll against printing them directly"
 run playback "$bench/quil_bench_playback.exe" --pages "$playback_pages" --runs "$runs" --largest "$playback_largest"
 
-log "verdicts"
-cat "$results"/*.txt | grep '^verdict ' | sed 's/^verdict /  /'
+log "logon: a client with $logon_printers printers against the bare spooler calls that make them"
+run logon "$bench/quil_bench_logon.exe" --printers "$logon_printers" --runs "$runs"
+
+log "verdicts and figures"
+cat "$results"/*.txt | grep -E '^(verdict|figure) ' | sed -E 's/^(verdict|figure) /  /'
