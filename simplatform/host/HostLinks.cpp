@@ -14,62 +14,26 @@ constexpr DWORD kSessionIdWaitMs = 5000;
 constexpr DWORD kSendWaitMs = 30000;
 constexpr char kSpoolChannel[] = "QSpl";
 
-bool WaitUntilWritable(SOCKET socket) {
-  fd_set writable;
-  FD_ZERO(&writable);
-  FD_SET(socket, &writable);
-  timeval timeout{kSendWaitMs / 1000, 0};
-  return select(0, nullptr, &writable, nullptr, &timeout) == 1;
-}
-
-// Sends every byte, waiting while a non-blocking connection's buffer is full.
-bool SendWaiting(SOCKET socket, const uint8_t* bytes, size_t size) {
-  while (size > 0) {
-    const int sent = send(socket, reinterpret_cast<const char*>(bytes), static_cast<int>(size), 0);
-    if (sent > 0) {
-      bytes += sent;
-      size -= static_cast<size_t>(sent);
-    } else if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK || !WaitUntilWritable(socket)) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
-HostLinkSink::HostLinkSink(UniqueSocket socket) : socket_(std::move(socket)) {}
+HostLinkSink::HostLinkSink(UniqueSocket socket) : sender_(std::make_unique<SimLinkSender>(std::move(socket), kSendWaitMs)) {}
 
 void HostLinkSink::Deliver(DWORD sessionId, const std::string& channelName, std::vector<uint8_t> message) {
-  const auto name = KnownChannelName(channelName);
-  if (!name) return;
+  DeliverWritten(sessionId, channelName, message);
+}
+
+// Sent under the lock, so that Close waits for a message under way.
+void HostLinkSink::DeliverWritten(DWORD sessionId, const std::string& channelName, std::span<const uint8_t> message) {
   {
     Guard guard(lock_);
-    if (!socket_ || !SendFrames(sessionId, *name, message)) return;
+    if (!sender_ || !sender_->Send(sessionId, channelName, message)) return;
   }
   if (channelName == kSpoolChannel && quil::IsMessage(message, quil::MSG_PAGE)) SpoolPageCounter::Instance().PageSent();
 }
 
-// The frames of one message go out together: the lock keeps other messages from interleaving.
-bool HostLinkSink::SendFrames(DWORD sessionId, const SimLinkChannelName& name, const std::vector<uint8_t>& message) {
-  for (const SimChunk& chunk : SplitIntoChunks(message)) {
-    const auto header = EncodeFrameHeader({sessionId, name, static_cast<uint32_t>(message.size()), chunk.flags,
-                                           static_cast<uint32_t>(chunk.data.size())});
-    if (!SendWaiting(socket_.get(), header.data(), header.size()) ||
-        !SendWaiting(socket_.get(), chunk.data.data(), chunk.data.size())) {
-      // The receiver's handle keeps the connection open: shutting the sending side down lets the
-      // peer see the frame cut short; nothing more is sent.
-      shutdown(socket_.get(), SD_SEND);
-      socket_.reset();
-      return false;
-    }
-  }
-  return true;
-}
-
 void HostLinkSink::Close() {
   Guard guard(lock_);
-  socket_.reset();
+  sender_.reset();
 }
 
 void HostLinks::Accept(UniqueSocket connection) {

@@ -12,27 +12,27 @@
 
 #include "SimLinkReceiver.h"
 #include "SimLock.h"
+#include "SimLinkSender.h"
 #include "SimMessageSink.h"
 #include "SimSocket.h"
 
 namespace sim::host {
 
-// Sends the messages delivered to it as frames. It has a handle of its own on the connection,
+// Sends the messages delivered to it over the link. It has a handle of its own on the connection,
 // shared with the receiver's reads, which make the connection non-blocking: a send that finds the
-// connection's buffer full waits until it drains.
+// connection's buffer full waits until it drains, for a while.
 class HostLinkSink : public SimMessageSink {
  public:
   explicit HostLinkSink(UniqueSocket socket);
 
   void Deliver(DWORD sessionId, const std::string& channelName, std::vector<uint8_t> message) override;
+  void DeliverWritten(DWORD sessionId, const std::string& channelName, std::span<const uint8_t> message) override;
   // Closes the connection's handle; later messages are dropped.
   void Close();
 
  private:
-  bool SendFrames(DWORD sessionId, const SimLinkChannelName& name, const std::vector<uint8_t>& message);
-
   CriticalSection lock_;
-  UniqueSocket socket_;
+  std::unique_ptr<SimLinkSender> sender_;
 };
 
 class HostLinks {

@@ -5,7 +5,8 @@
 
 namespace sim {
 
-SimLinkSender::SimLinkSender(UniqueSocket socket) : socket_(std::move(socket)) {}
+SimLinkSender::SimLinkSender(UniqueSocket socket, DWORD sendWaitMs)
+    : socket_(std::move(socket)), sendWaitMs_(sendWaitMs) {}
 
 // The frames go out in batches of about kBatchSize bytes: one send per frame made the loopback
 // link, not the code under test, the slowest part of every long job.
@@ -31,7 +32,7 @@ bool SimLinkSender::Send(DWORD sessionId, const std::string& channelName, std::s
     batch.insert(batch.end(), headerBytes.begin(), headerBytes.end());
     batch.insert(batch.end(), chunks[i].data.begin(), chunks[i].data.end());
     if (batch.size() < kBatchSize && i + 1 < chunks.size()) continue;
-    if (!SendAll(socket_.get(), batch)) {
+    if (!SendAll(socket_.get(), batch, sendWaitMs_)) {
       shutdown(socket_.get(), SD_SEND);
       failed_ = true;
       ++dropped_;

@@ -20,7 +20,8 @@ namespace sim {
 
 class SimLinkSender : public SimMessageSink {
  public:
-  explicit SimLinkSender(UniqueSocket socket);
+  // `sendWaitMs`: how long a send may wait for a full connection before the link counts as failed.
+  explicit SimLinkSender(UniqueSocket socket, DWORD sendWaitMs = INFINITE);
   SimLinkSender(const SimLinkSender&) = delete;
   SimLinkSender& operator=(const SimLinkSender&) = delete;
 
@@ -38,6 +39,7 @@ class SimLinkSender : public SimMessageSink {
  private:
   CriticalSection lock_;
   UniqueSocket socket_;
+  DWORD sendWaitMs_;
   bool failed_ = false;
   size_t dropped_ = 0;
 };

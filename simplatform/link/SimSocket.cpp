@@ -68,7 +68,7 @@ UniqueSocket ConnectToLoopback(uint16_t port) {
   return connected;
 }
 
-bool SendAll(SOCKET socket, std::span<const uint8_t> bytes) {
+bool SendAll(SOCKET socket, std::span<const uint8_t> bytes, DWORD waitMs) {
   while (!bytes.empty()) {
     const int length = static_cast<int>(std::min<size_t>(bytes.size(), INT_MAX));
     const int sent = send(socket, reinterpret_cast<const char*>(bytes.data()), length, 0);
@@ -81,7 +81,8 @@ bool SendAll(SOCKET socket, std::span<const uint8_t> bytes) {
     fd_set writable;
     FD_ZERO(&writable);
     FD_SET(socket, &writable);
-    if (select(0, nullptr, &writable, nullptr, nullptr) != 1) return false;
+    timeval timeout{static_cast<long>(waitMs / 1000), static_cast<long>(waitMs % 1000) * 1000};
+    if (select(0, nullptr, &writable, nullptr, waitMs == INFINITE ? nullptr : &timeout) != 1) return false;
   }
   return true;
 }

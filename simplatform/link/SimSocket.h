@@ -43,8 +43,8 @@ UniqueSocket AcceptConnection(SOCKET listener, DWORD timeoutMs);
 UniqueSocket ConnectToLoopback(uint16_t port);
 
 // Sends every byte, waiting while the connection is full (also on a non-blocking socket); false if
-// the connection failed first.
-bool SendAll(SOCKET socket, std::span<const uint8_t> bytes);
+// the connection failed first, or stayed full for `waitMs` at a time.
+bool SendAll(SOCKET socket, std::span<const uint8_t> bytes, DWORD waitMs = INFINITE);
 
 enum class ReceiveResult {
   kComplete,  // the buffer is full

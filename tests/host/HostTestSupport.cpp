@@ -219,15 +219,21 @@ void ScriptedClientComputer::Disconnect() {
   sender_.reset();
 }
 
+std::optional<Bytes> ChannelAssemblers::Add(const std::string& channel, uint32_t total, uint32_t flags,
+                                            std::span<const uint8_t> data) {
+  auto& assembler = assemblers_.try_emplace(channel, CQuilMessageAssembler::StartRule::kFirstFlag).first->second;
+  if (assembler.AddChunk(data, total, flags) != CQuilMessageAssembler::Result::kComplete) return std::nullopt;
+  return assembler.TakeMessage();
+}
+
 void ScriptedClientComputer::OnChunk(const std::string& channel, uint32_t total, uint32_t flags,
                                      std::span<const uint8_t> data) {
   Bytes message;
   {
     sim::Guard guard(lock_);
-    auto& assembler =
-        assemblers_.try_emplace(channel, CQuilMessageAssembler::StartRule::kFirstFlag).first->second;
-    if (assembler.AddChunk(data, total, flags) != CQuilMessageAssembler::Result::kComplete) return;
-    message = assembler.TakeMessage();
+    auto whole = assemblers_.Add(channel, total, flags, data);
+    if (!whole) return;
+    message = std::move(*whole);
   }
   Answer(channel, message);
 }
@@ -306,10 +312,9 @@ void HostileClientComputer::OnChunk(const std::string& channel, uint32_t total, 
   Bytes message;
   {
     sim::Guard guard(lock_);
-    auto& assembler =
-        assemblers_.try_emplace(channel, CQuilMessageAssembler::StartRule::kFirstFlag).first->second;
-    if (assembler.AddChunk(data, total, flags) != CQuilMessageAssembler::Result::kComplete) return;
-    message = assembler.TakeMessage();
+    auto whole = assemblers_.Add(channel, total, flags, data);
+    if (!whole) return;
+    message = std::move(*whole);
     received_[channel].push_back(message);
     script = script_;
   }

@@ -97,6 +97,16 @@ class ControlClient {
   Lines partial_;
 };
 
+// Joins each channel's chunks into whole messages, as the add-in on a client computer does.
+class ChannelAssemblers {
+ public:
+  // The message once its last chunk is in; nothing before, nor for a chunk that is refused.
+  std::optional<Bytes> Add(const std::string& channel, uint32_t total, uint32_t flags, std::span<const uint8_t> data);
+
+ private:
+  std::map<std::string, CQuilMessageAssembler> assemblers_;
+};
+
 // A client computer on a channel link: it sends its session id, then answers the printer-list
 // requests with one printer, its default, and acknowledges each job message, recording what came.
 class ScriptedClientComputer {
@@ -121,7 +131,7 @@ class ScriptedClientComputer {
   DWORD sessionId_;
   std::u16string printerName_;
   sim::CriticalSection lock_;
-  std::map<std::string, CQuilMessageAssembler> assemblers_;
+  ChannelAssemblers assemblers_;
   std::optional<JobStart> jobStart_;
   std::vector<Bytes> pages_;
   bool jobEnded_ = false;
@@ -163,7 +173,7 @@ class HostileClientComputer {
   DWORD sessionId_;
   sim::CriticalSection lock_;
   Script script_;
-  std::map<std::string, CQuilMessageAssembler> assemblers_;
+  ChannelAssemblers assemblers_;
   std::map<std::string, std::vector<Bytes>> received_;
   sim::CriticalSection sendLock_;  // the frames of one Send go out together
   sim::UniqueSocket sending_;
