@@ -1,11 +1,13 @@
 // quil_bench_playback: the client add-in's job playback against printing the same pages directly.
-//   quil_bench_playback [--pages N] [--runs R] [--largest KIB]
+//   quil_bench_playback [--pages N] [--runs R] [--largest KIB] [--memory-pages M]
 // The same N real EMF pages (default 12, bitmap sizes spread geometrically from 64 KiB to KIB,
 // default 1024) are printed on one printer of Wine's PostScript driver whose port is a file:
 // by the real QuillonClient.dll hosted in the simulated remote-desktop client, each message sent
 // in the channel's chunks and acknowledged before the next, and directly, as quil_e2e_direct does
 // (the printer's own settings, one document, the add-in's page playback). Runs alternate, R of each
-// (default 3); the best time of each counts.
+// (default 3); the best time of each counts. Before them, the client side's memory: M copies
+// (default 500) of the largest page through the add-in for a printer that does not exist, and the
+// first printed jobs, each against the idle process.
 // Exit status: 0 when the figures were measured, 1 when a run failed, 2 for a bad command line.
 #include <windows.h>
 
@@ -35,7 +37,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr char kUsage[] = "usage: quil_bench_playback [--pages N] [--runs R] [--largest KIB]";
+constexpr char kUsage[] = "usage: quil_bench_playback [--pages N] [--runs R] [--largest KIB] [--memory-pages M]";
 constexpr wchar_t kPrinter[] = L"Quillon Bench Playback";
 constexpr wchar_t kDocument[] = L"Benchmark document";
 constexpr DWORD kSession = 71;
@@ -138,18 +140,60 @@ bool PrintedAll(const std::wstring& output, size_t pages) {
   return printed == static_cast<int>(pages);
 }
 
-int Run(size_t pageCount, size_t runs, size_t largest) {
+// A job of `count` copies of one page message for a printer that does not exist, each answered
+// before the next goes out: what the add-in itself holds while it receives a long job.
+bool DeliverRepeated(sim::SimRdpClient& client, CountingServer& server, size_t& answers,
+                     const std::vector<Bytes>& undelivered, const Bytes& page, size_t count) {
+  const auto exchange = [&](const Bytes& message) {
+    return client.SendToClient("QSpl", message) && server.WaitForAnswers(++answers);
+  };
+  if (!exchange(undelivered.front())) return false;
+  for (size_t i = 0; i < count; ++i) {
+    if (!exchange(page)) return false;
+  }
+  return exchange(undelivered.back());
+}
+
+double MiBOver(const MemoryFigures& idle, size_t peak) {
+  return Mebibytes(static_cast<double>(peak) - static_cast<double>(idle.workingSet));
+}
+
+// The same bound as the server side's: 3 x the largest page + 1 MiB over the idle process, for the
+// add-in's own memory. The printed jobs show what printing adds: Wine's driver, the same whether
+// the pages come through the add-in or not. Peaks only rise, so the later ones show only if higher.
+void PrintClientMemory(const MemoryFigures& idle, size_t deliveryPeak, size_t addinPeak, size_t directPeak,
+                       size_t largestPage, size_t memoryPages) {
+  const double bound = Mebibytes(3.0 * static_cast<double>(largestPage) + static_cast<double>(kMiB));
+  std::printf("memory client side: idle working set %.2f MiB (peak so far %.2f MiB); largest page %.2f MiB, "
+              "bound 3 x page + 1 MiB = %.2f MiB over idle\n",
+              Mebibytes(static_cast<double>(idle.workingSet)), Mebibytes(static_cast<double>(idle.peakWorkingSet)),
+              Mebibytes(static_cast<double>(largestPage)), bound);
+  const double delivery = MiBOver(idle, deliveryPeak);
+  std::printf("memory client side, %zu copies of the largest page through the add-in (no printer): peak %.2f MiB "
+              "over idle = %.2f pages\n",
+              memoryPages, delivery, delivery * static_cast<double>(kMiB) / static_cast<double>(largestPage));
+  std::printf("memory client side, first printed job through the add-in: peak %.2f MiB over idle; then printed "
+              "directly: %.2f MiB (printing itself is Wine's driver)\n",
+              MiBOver(idle, addinPeak), MiBOver(idle, directPeak));
+  char detail[96];
+  std::snprintf(detail, sizeof(detail), "the add-in's peak %.2f MiB over idle, bound %.2f MiB", delivery, bound);
+  PrintVerdict("memory client side", deliveryPeak != 0 && delivery <= bound, detail);
+}
+
+int Run(size_t pageCount, size_t runs, size_t largest, size_t memoryPages) {
   std::vector<Bytes> pages;
   std::vector<Bytes> messages;
   const Bytes devMode = NeutralDevMode();
   messages.push_back(BuildJobStart(std::span<const uint8_t, JobStartLayout::kDevModeSize>(devMode.data(), 220),
                                    ToU16(kPrinter), ToU16(kDocument)));
   uint64_t pageBytes = 0;
+  size_t largestPage = 0;
   int number = 1;
   for (size_t size : SpreadSizes(pageCount, std::min(kSmallestPage, largest), largest)) {
     pages.push_back(test::RecordedPage(number++, size));
     messages.push_back(BuildPage(pages.back()));
     pageBytes += pages.back().size();
+    largestPage = std::max(largestPage, pages.back().size());
   }
   messages.push_back(BuildJobEnd());
   // The same job for a printer that does not exist: the add-in receives, joins and acknowledges
@@ -187,15 +231,29 @@ int Run(size_t pageCount, size_t runs, size_t largest) {
   std::vector<double> system;
   std::vector<double> baseline;
   std::vector<double> delivery;
+  // The client side's memory: the process's peak working set over the idle process, first for a
+  // long job that the add-in receives without printing, then during the first printed jobs.
+  const MemoryFigures idle = ProcessMemory();
+  const Bytes& largestMessage = *std::max_element(
+      messages.begin(), messages.end(), [](const Bytes& a, const Bytes& b) { return a.size() < b.size(); });
+  if (!DeliverRepeated(client, server, answers, undelivered, largestMessage, memoryPages)) {
+    std::printf("playback: the add-in did not answer the long job without a printer\n");
+    return 1;
+  }
+  const size_t deliveryPeak = ProcessMemory().peakWorkingSet;
+  size_t addinPeak = 0;
+  size_t directPeak = 0;
   for (size_t round = 0; round < runs; ++round) {
-    const auto direct = PlayDirectly(pages);
-    if (!direct || !PrintedAll(output, pageCount)) {
-      std::printf("playback: printing directly failed in run %zu\n", round + 1);
-      return 1;
-    }
     const auto addin = PlayThroughAddin(client, server, answers, messages);
+    if (round == 0) addinPeak = ProcessMemory().peakWorkingSet;
     if (!addin || !PrintedAll(output, pageCount)) {
       std::printf("playback: the add-in did not print the job in run %zu\n", round + 1);
+      return 1;
+    }
+    const auto direct = PlayDirectly(pages);
+    if (round == 0) directPeak = ProcessMemory().peakWorkingSet;
+    if (!direct || !PrintedAll(output, pageCount)) {
+      std::printf("playback: printing directly failed in run %zu\n", round + 1);
       return 1;
     }
     const auto deliveryOnly = PlayThroughAddin(client, server, answers, undelivered);
@@ -228,6 +286,7 @@ int Run(size_t pageCount, size_t runs, size_t largest) {
   char detail[96];
   std::snprintf(detail, sizeof(detail), "baseline/system time %.3f, goal >= %.2f", ratio, kGoal);
   PrintVerdict("playback", ratio >= kGoal, detail);
+  PrintClientMemory(idle, deliveryPeak, addinPeak, directPeak, largestPage, memoryPages);
   return 0;
 }
 
@@ -235,11 +294,12 @@ int Main(int argc, wchar_t** argv) {
   const auto pages = Option(argc, argv, 1, L"--pages", 12);
   const auto runs = Option(argc, argv, 1, L"--runs", 3);
   const auto largest = Option(argc, argv, 1, L"--largest", 1024);
-  if (!pages || !runs || !largest || argc % 2 == 0) {
+  const auto memoryPages = Option(argc, argv, 1, L"--memory-pages", 500);
+  if (!pages || !runs || !largest || !memoryPages || argc % 2 == 0) {
     std::printf("%s\n", kUsage);
     return 2;
   }
-  return Run(*pages, *runs, *largest * kKiB);
+  return Run(*pages, *runs, *largest * kKiB, *memoryPages);
 }
 
 }  // namespace

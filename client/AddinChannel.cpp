@@ -72,9 +72,18 @@ void CAddinChannel::OnChunk(const void* data, UINT32 length, UINT32 totalLength,
   using Result = quil::CQuilMessageAssembler::Result;
   if (!data && length != 0) return;
   const std::span<const uint8_t> chunk(static_cast<const uint8_t*>(data), length);
-  if (assembler_.AddChunk(chunk, totalLength, flags) != Result::kComplete) return;
-  auto message = assembler_.TakeMessage();
+  std::vector<uint8_t> message;
+  {
+    quil::ScopedLock hold(assemblerLock_);
+    if (assembler_.AddChunk(chunk, totalLength, flags) != Result::kComplete) return;
+    message = assembler_.TakeMessage();
+  }
   if (handler_) handler_->OnData(std::move(message));
+}
+
+void CAddinChannel::Recycle(std::vector<uint8_t> storage) {
+  quil::ScopedLock hold(assemblerLock_);
+  assembler_.Recycle(std::move(storage));
 }
 
 CAddinChannelRegistry& CAddinChannelRegistry::Instance() {

@@ -42,6 +42,9 @@ class CAddinChannel {
 
   // A chunk of a message from the server; a complete message goes to the handler.
   void OnChunk(const void* data, UINT32 length, UINT32 totalLength, UINT32 flags);
+  // A handler gives a message's storage back when done with it, from any thread, for the next
+  // message to be joined in.
+  void Recycle(std::vector<uint8_t> storage);
   void OnWriteComplete() { SetEvent(writeComplete_.get()); }
   void OnWriteCancelled() { SetEvent(writeCancelled_.get()); }
   // Wakes a write that is waiting for the client.
@@ -58,6 +61,7 @@ class CAddinChannel {
   quil::UniqueHandle writeCancelled_;
   quil::UniqueHandle terminated_;
   quil::CriticalSection writeLock_;  // held from handing data to the client until it is done
+  quil::CriticalSection assemblerLock_;  // the client's thread joins chunks while a worker recycles
   quil::CQuilMessageAssembler assembler_{quil::CQuilMessageAssembler::StartRule::kFirstFlag};
   IQuilVirtChannelCallback* handler_;  // not owned
 };

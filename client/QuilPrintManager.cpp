@@ -11,13 +11,13 @@ void CQuilPrintManager::OnData(std::vector<uint8_t> message) {
   quil::StartWorker(std::make_unique<Work>(Work{this, std::move(message)}));
 }
 
-void CQuilPrintManager::Handle(std::span<const uint8_t> message) {
+void CQuilPrintManager::Handle(std::vector<uint8_t> message) {
   switch (quil::ReadMessageCode(message).value_or(UINT32_MAX)) {
     case quil::MSG_START_DOC:
       StartJob(message);
       break;
     case quil::MSG_PAGE:
-      PrintPage(message);
+      PrintPage(std::move(message));
       break;
     case quil::MSG_END_DOC:
       EndJob();
@@ -44,12 +44,13 @@ void CQuilPrintManager::StartJob(std::span<const uint8_t> message) {
   Acknowledge(quil::BuildJobStartAck());
 }
 
-void CQuilPrintManager::PrintPage(std::span<const uint8_t> message) {
+void CQuilPrintManager::PrintPage(std::vector<uint8_t> message) {
   {
     quil::ScopedLock hold(lock_);
     const auto metafile = quil::ParsePage(message);
     if (printerDC_ && metafile) quil::PlayPage(printerDC_.get(), *metafile);
   }
+  if (CAddinChannel* channel = channel_) channel->Recycle(std::move(message));
   Acknowledge(quil::BuildPageAck());
 }
 

@@ -28,13 +28,15 @@ class CQuilPrintManager final : public IQuilVirtChannelCallback {
   struct Work {
     CQuilPrintManager* handler;
     std::vector<uint8_t> message;
-    void Run() { handler->Handle(message); }
+    void Run() { handler->Handle(std::move(message)); }
   };
 
-  void Handle(std::span<const uint8_t> message);
+  void Handle(std::vector<uint8_t> message);
   // Each step acknowledges its message whether or not the work on it succeeded.
   void StartJob(std::span<const uint8_t> message);
-  void PrintPage(std::span<const uint8_t> message);
+  // Gives the page's storage back to the channel before the acknowledgement, so that the next
+  // page, which the server sends only after it, is joined there.
+  void PrintPage(std::vector<uint8_t> message);
   void EndJob();
 
   void AbortJob();

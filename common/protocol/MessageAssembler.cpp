@@ -1,5 +1,7 @@
 #include "MessageAssembler.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <new>
 #include <utility>
 
@@ -26,11 +28,20 @@ bool CQuilMessageAssembler::Starts(uint32_t flags) const {
   return rule_ == StartRule::kFirstFlag ? (flags & kChunkFlagFirst) != 0 : !inProgress_;
 }
 
+void CQuilMessageAssembler::Recycle(std::vector<uint8_t> storage) {
+  if (storage.capacity() > spare_.capacity()) spare_ = std::move(storage);
+}
+
 bool CQuilMessageAssembler::Begin(uint32_t totalLength) {
   if (totalLength == 0 || totalLength > maxTotal_) return false;
-  buffer_ = {};
+  const std::size_t grown = std::min<std::size_t>(2 * spare_.capacity(), maxTotal_);
+  buffer_ = std::exchange(spare_, {});
+  buffer_.clear();
   try {
-    buffer_.reserve(totalLength);
+    if (buffer_.capacity() < totalLength) {
+      buffer_ = {};
+      buffer_.reserve(std::max<std::size_t>(totalLength, grown));
+    }
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -33,6 +33,11 @@ class CQuilMessageAssembler {
   Result AddChunk(std::span<const uint8_t> data, uint32_t totalLength, uint32_t flags);
   // The message that AddChunk reported complete, moved out; empty while none is complete.
   std::vector<uint8_t> TakeMessage();
+  // Gives a taken message's storage back once its owner is done with it: the next message is
+  // joined there if it fits, so that a long job does not take fresh memory for every message.
+  // One storage is kept; a message that does not fit gets new storage at least twice as large
+  // (within the largest total accepted).
+  void Recycle(std::vector<uint8_t> storage);
 
  private:
   bool Starts(uint32_t flags) const;
@@ -44,6 +49,7 @@ class CQuilMessageAssembler {
   bool inProgress_ = false;
   uint32_t total_ = 0;
   std::vector<uint8_t> buffer_;  // reserved at the total, so appending never reallocates
+  std::vector<uint8_t> spare_;   // storage given back for the next message
 };
 
 }  // namespace quil

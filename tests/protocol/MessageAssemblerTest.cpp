@@ -57,6 +57,26 @@ TEST_P(MessageAssemblerBothRules, ManyChunkMessages) {
   EXPECT_EQ(joined.capacity(), large.size());  // allocated once, at the announced total
 }
 
+TEST_P(MessageAssemblerBothRules, RecycledStorageTakesTheNextMessageThatFits) {
+  const Bytes large = Pattern(9000);
+  Feed(assembler_, large);
+  Bytes taken = assembler_.TakeMessage();
+  const uint8_t* storage = taken.data();
+  assembler_.Recycle(std::move(taken));
+  const Bytes smaller = Pattern(4000);
+  EXPECT_EQ(Feed(assembler_, smaller).back(), Result::kComplete);
+  taken = assembler_.TakeMessage();
+  EXPECT_EQ(taken, smaller);
+  EXPECT_EQ(taken.data(), storage);
+  // A message beyond the storage gets new storage, at least twice the old.
+  assembler_.Recycle(std::move(taken));
+  const Bytes larger = Pattern(10000);
+  EXPECT_EQ(Feed(assembler_, larger).back(), Result::kComplete);
+  taken = assembler_.TakeMessage();
+  EXPECT_EQ(taken, larger);
+  EXPECT_GE(taken.capacity(), 18000u);
+}
+
 TEST_P(MessageAssemblerBothRules, RefuseOverrunAndRecover) {
   EXPECT_EQ(assembler_.AddChunk(Pattern(6), 10, kChunkFlagFirst), Result::kNeedMore);
   EXPECT_EQ(assembler_.AddChunk(Pattern(5), 10, 0), Result::kRefused);  // refused before LAST
