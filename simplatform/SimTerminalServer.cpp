@@ -108,6 +108,14 @@ std::wstring SimTerminalServer::CallingAccount() {
   return session->domainName.empty() ? session->userName : session->domainName + L"\\" + session->userName;
 }
 
+std::optional<std::vector<uint8_t>> SimTerminalServer::CallingSid() {
+  HANDLE threadToken = nullptr;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &threadToken)) return std::nullopt;
+  quil::UniqueHandle token(threadToken);
+  const auto sessionId = SessionOfToken(token.get());
+  return sessionId ? UserSid(*sessionId) : std::vector<uint8_t>();
+}
+
 void SimTerminalServer::SetAccountResolvable(DWORD sessionId, bool resolvable) {
   Guard guard(lock_);
   if (SimSession* session = Find(sessionId)) session->accountResolvable = resolvable;

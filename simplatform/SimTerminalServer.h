@@ -53,6 +53,9 @@ class SimTerminalServer {
   // impersonates a session's user, empty for the process's own identity (the local system
   // account), "?" for a token of no session.
   std::wstring CallingAccount();
+  // The SID of that account: nullopt for the process's own identity (the local system account),
+  // empty for a token of no session.
+  std::optional<std::vector<uint8_t>> CallingSid();
   // Makes account lookups of the session's user fail (as for a deleted account).
   void SetAccountResolvable(DWORD sessionId, bool resolvable);
   // The account names looked up, in order.

@@ -1,6 +1,7 @@
 #include "HostCommands.h"
 
 #include <tlhelp32.h>
+#include <winspool.h>
 #include <winternl.h>
 #include <wtsapi32.h>
 
@@ -16,6 +17,7 @@
 #include "HostText.h"
 #include "ServiceEvents.h"
 #include "SimSpooler.h"
+#include "SimTerminalServer.h"
 #include "SimVirtualChannels.h"
 #include "UniqueHandle.h"
 
@@ -131,6 +133,8 @@ std::string Default(const Request& request) {
   return "ok " + ToUtf8(printer.value_or(L""));
 }
 
+// A job is printed by whoever opens the printer: an identity the printer's descriptor does not
+// admit is refused before anything is spooled.
 std::string PrintFile(const Request& request) {
   const size_t first = request.rest.find('|');
   const size_t second = first == std::string::npos ? first : request.rest.find('|', first + 1);
@@ -138,7 +142,27 @@ std::string PrintFile(const Request& request) {
   const PrintRequest print{FromUtf8(request.rest.substr(0, first)),
                            FromUtf8(request.rest.substr(first + 1, second - first - 1)),
                            FromUtf8(request.rest.substr(second + 1))};
+  HANDLE printer = nullptr;
+  if (!SimSpooler::Instance().OnOpenPrinter(const_cast<LPWSTR>(print.printer.c_str()), &printer, nullptr)) {
+    return "error cannot open the printer (" + std::to_string(GetLastError()) + ")";
+  }
+  SimSpooler::Instance().OnClosePrinter(printer);
   return Print(print, [&request](DWORD page) { request.write("sent " + std::to_string(page)); });
+}
+
+// The printers the calling identity may enumerate, through the spooler's own call.
+std::string EnumeratePrinters(const Request& request) {
+  SimSpooler& spooler = SimSpooler::Instance();
+  DWORD needed = 0;
+  DWORD returned = 0;
+  spooler.OnEnumPrinters(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &returned);
+  std::vector<BYTE> buffer(needed);
+  if (!spooler.OnEnumPrinters(PRINTER_ENUM_LOCAL, nullptr, 2, buffer.data(), needed, &needed, &returned)) {
+    return "error cannot enumerate printers (" + std::to_string(GetLastError()) + ")";
+  }
+  const auto* printers = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
+  for (DWORD i = 0; i < returned; ++i) request.write("printer " + ToUtf8(printers[i].pPrinterName));
+  return "ok";
 }
 
 std::string ListPorts(const Request& request) {
@@ -201,6 +225,7 @@ std::string ProcessCounts(const Request&) {
 }
 
 using Handler = std::string (*)(const Request&);
+std::string RunAs(const Request& request);
 
 const std::map<std::string, Handler>& Handlers() {
   static const std::map<std::string, Handler> handlers = {
@@ -208,23 +233,44 @@ const std::map<std::string, Handler>& Handlers() {
       {"disconnect", RaiseEvent},      {"connect", RaiseEvent},        {"wait-client", WaitClient},
       {"clients", ListClients},        {"wait-printers", WaitPrinters}, {"printers", ListPrinters},
       {"setdefault", SetDefault},      {"default", Default},           {"print", PrintFile},
-      {"ports", ListPorts},            {"channels", Channels},         {"process-counts", ProcessCounts}};
+      {"ports", ListPorts},            {"channels", Channels},         {"process-counts", ProcessCounts},
+      {"as", RunAs},                   {"enum-printers", EnumeratePrinters}};
   return handlers;
+}
+
+std::string Dispatch(const std::string& line, HostLinks& links, const LineWriter& write) {
+  const size_t end = line.find(' ');
+  const std::string command = line.substr(0, end);
+  const size_t restStart = end == std::string::npos ? std::string::npos : line.find_first_not_of(' ', end);
+  const Request request{command, restStart == std::string::npos ? "" : line.substr(restStart), links, write};
+  auto handler = Handlers().find(command);
+  return handler == Handlers().end() ? "error unknown request " + command : handler->second(request);
+}
+
+// Runs the request impersonating the session's user, as a program of that user would call the
+// spooler, and reverts at once.
+std::string RunAs(const Request& request) {
+  const size_t blank = request.rest.find(' ');
+  DWORD sessionId = 0;
+  if (blank == std::string::npos || !ParseNumber(request.rest.substr(0, blank), sessionId)) {
+    return "error usage: as <id> <request>";
+  }
+  quil::UniqueHandle token;
+  if (!SimTerminalServer::Instance().QueryUserToken(sessionId, token.put())) return "error no user in that session";
+  if (!ImpersonateLoggedOnUser(token.get())) return "error cannot act as the user (" + std::to_string(GetLastError()) + ")";
+  const std::string reply = Dispatch(request.rest.substr(blank + 1), request.links, request.write);
+  RevertToSelf();
+  return reply;
 }
 
 }  // namespace
 
 bool RunCommand(const std::string& line, HostLinks& links, const LineWriter& write) {
-  const size_t end = line.find(' ');
-  const std::string command = line.substr(0, end);
-  const size_t restStart = end == std::string::npos ? std::string::npos : line.find_first_not_of(' ', end);
-  const Request request{command, restStart == std::string::npos ? "" : line.substr(restStart), links, write};
-  if (command == "quit") {
+  if (line == "quit") {
     write("ok");
     return false;
   }
-  auto handler = Handlers().find(command);
-  write(handler == Handlers().end() ? "error unknown request " + command : handler->second(request));
+  write(Dispatch(line, links, write));
   return true;
 }
 

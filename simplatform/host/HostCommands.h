@@ -11,7 +11,10 @@
 //   setdefault <account> <printer>     the account's default printer (added if it does not exist)
 //   default <account>                  "ok <printer>" (empty if none)
 //   print <printer>|<document>|<path>  a job with the spool data of that file; "sent <n>" per page
-//   ports                              "port <name>" lines: the monitor's ports
+//                                      (refused when the caller may not open the printer)
+//   enum-printers                      "printer <name>" lines: the printers the caller may enumerate
+//   ports                              "port <name>" lines: the monitor's ports the caller may see
+//   as <id> <request>                  the request run as the session's user
 //   channels                           "ok open <n> blocked <n>": the channels open in all sessions
 //                                      and the reads waiting on them
 //   process-counts                     "ok handles <n> threads <n>" of the service's process

@@ -10,6 +10,31 @@
 namespace sim {
 namespace {
 
+// Whether the printer's descriptor lets the caller (nullopt: the process's own identity, the local
+// system account) use it, as the spooler's access check decides: a printer added without one has
+// the spooler's default security, which admits everyone; otherwise an allowed entry for the
+// caller's SID that applies to the printer itself.
+bool Admits(const SimPrinter& printer, const std::optional<std::vector<uint8_t>>& caller) {
+  if (printer.securityDescriptor.empty()) return true;
+  const std::vector<uint8_t> localSystem{1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+  const std::vector<uint8_t>& sid = caller ? *caller : localSystem;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  auto* descriptor = const_cast<uint8_t*>(printer.securityDescriptor.data());
+  if (sid.empty() || !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return false;
+  if (!present || !dacl) return true;  // no discretionary list: no restriction
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(dacl, i, &entry)) return false;
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (allowed->Header.AceFlags & INHERIT_ONLY_ACE)) continue;
+    auto* entrySid = const_cast<DWORD*>(&allowed->SidStart);
+    if (GetLengthSid(entrySid) == sid.size() && std::memcmp(entrySid, sid.data(), sid.size()) == 0) return true;
+  }
+  return false;
+}
+
 std::wstring Text(const wchar_t* text) { return text ? text : L""; }
 
 // The port name that "AddPort" and "RemovePort" carry: UTF-16 with its NUL.
@@ -183,6 +208,7 @@ HANDLE SimSpooler::NewHandle(OpenHandle record) {
 }
 
 BOOL SimSpooler::OnOpenPrinter(LPWSTR name, HANDLE* handle, PRINTER_DEFAULTSW* defaults) {
+  const auto caller = SimTerminalServer::Instance().CallingSid();
   Guard guard(lock_);
   *handle = nullptr;
   const std::wstring printerName = Text(name);
@@ -207,8 +233,13 @@ BOOL SimSpooler::OnOpenPrinter(LPWSTR name, HANDLE* handle, PRINTER_DEFAULTSW* d
     return TRUE;
   }
   if (!jobs_.empty()) jobJournal_.push_back(L"OpenPrinter " + printerName);
-  if (!Find(printerName)) {
+  const SimPrinter* printer = Find(printerName);
+  if (!printer) {
     SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return FALSE;
+  }
+  if (!Admits(*printer, caller)) {
+    SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
   *handle = NewHandle({false, printerName, access, std::nullopt});
@@ -416,6 +447,7 @@ void SimRepeatedPages::CopyAt(uint64_t offset, uint8_t* buffer, size_t size) con
 BOOL SimSpooler::OnEnumPrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, DWORD* needed,
                                 DWORD* returned) {
   const std::wstring account = SimTerminalServer::Instance().CallingAccount();
+  const auto caller = SimTerminalServer::Instance().CallingSid();
   Guard guard(lock_);
   jobJournal_.push_back(L"EnumPrinters " + account);
   if (name || level != 2 || !(flags & PRINTER_ENUM_LOCAL) || !needed || !returned) {
@@ -424,7 +456,8 @@ BOOL SimSpooler::OnEnumPrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE bu
   }
   std::vector<const SimPrinter*> visible;
   for (const auto& printer : printers_) {
-    if (account.empty() || printer.onlyFor.empty() || printer.onlyFor == account) visible.push_back(&printer);
+    const bool listed = account.empty() || printer.onlyFor.empty() || printer.onlyFor == account;
+    if (listed && Admits(printer, caller)) visible.push_back(&printer);
   }
   DWORD total = 0;
   for (const auto* printer : visible) {

@@ -8,6 +8,9 @@
 // It also hosts jobs as the port monitor reads them: "printer,Job N" opens, GetJobW level 2 with
 // the two-call size protocol, ReadPrinter over the job's spool data in pieces of varying size,
 // and SetJobW recorded; and EnumPrintersW level 2 as the calling identity may see the printers.
+// A printer's security descriptor decides as the spooler's access check would: EnumPrintersW
+// leaves out, and OpenPrinterW refuses (ERROR_ACCESS_DENIED), a printer whose descriptor has no
+// allowed entry for the caller's SID (the local system account for the process's own identity).
 #pragma once
 
 #include <windows.h>

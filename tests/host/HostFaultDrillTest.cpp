@@ -1,6 +1,7 @@
 // Fault drills against the real service and monitor under the server host: a client computer that
 // goes away in the middle of a job, a logoff while the printer-list exchange hangs, many logon and
-// logoff cycles, and hostile traffic on both channels. Every wait is bounded.
+// logoff cycles, one user reaching for another's printer, and hostile traffic on both channels.
+// Every wait is bounded.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -211,7 +212,51 @@ TEST_F(FaultDrill, ManyLogonLogoffCyclesOfTwoUsersLeaveNoPrinterPortHandleOrThre
   EXPECT_LE(end.handles, start.handles + kHandleSlack) << "handles from " << start.handles;
 }
 
-// Drill 4: hostile traffic. Each case has a session of its own whose client answers as its script
+// Drill 4: each user sees, opens and prints to her own session printer and port only.
+TEST_F(FaultDrill, AUserCanNeitherSeeNorOpenNorPrintToAnotherUsersPrinterOrPort) {
+  ScopedService service(kServiceName, folder_ + L"\\QuillonService.exe");
+  ControlClient control;
+  ASSERT_TRUE(StartService(service, control));
+  const std::wstring job = WriteJob(folder_, 1);
+  ASSERT_FALSE(job.empty());
+  struct User {
+    DWORD session;
+    std::string name;
+    std::string printer;
+  };
+  const User users[] = {{3, "alice", SessionPrinter("Office Laser", "alice", 3)},
+                        {4, "bob", SessionPrinter("Office Laser", "bob", 4)}};
+  std::vector<std::unique_ptr<ScriptedClientComputer>> clients;
+  for (const User& user : users) {
+    const std::string id = std::to_string(user.session);
+    ASSERT_EQ(control.Ask("session " + id + " " + user.name), kOk);
+    clients.push_back(std::make_unique<ScriptedClientComputer>(linkPort_, user.session, u"Office Laser"));
+    ASSERT_TRUE(clients.back()->Connected());
+    ASSERT_EQ(control.Ask("wait-client " + id), kOk);
+    ASSERT_EQ(control.Ask("logon " + id), kOk);
+    ASSERT_EQ(control.Ask("wait-printers " + id + " 1"), kOk);
+  }
+
+  for (const User& user : users) {
+    SCOPED_TRACE(user.name);
+    const User& other = user.session == 3 ? users[1] : users[0];
+    const std::string as = "as " + std::to_string(user.session) + " ";
+    EXPECT_EQ(control.Ask(as + "enum-printers"), (Lines{"printer " + user.printer, "ok"}));
+    const Lines ports = control.Ask(as + "ports");
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].rfind("port QPRN[" + std::to_string(user.session) + ":0:", 0), 0u) << ports[0];
+    EXPECT_EQ(control.Ask(as + "print " + other.printer + "|Not hers|" + Narrow(job)),
+              Lines{"error cannot open the printer (5)"});
+    EXPECT_EQ(control.Ask(as + "print " + user.printer + "|Her own|" + Narrow(job)), SentPages(1));
+  }
+  for (const auto& client : clients) EXPECT_EQ(client->Pages().size(), 1u) << "only its own user's job";
+  for (const User& user : users) {
+    EXPECT_EQ(control.Ask("logoff " + std::to_string(user.session)), kOk);
+    EXPECT_EQ(LeftOfSession(control, user.session), Lines{});
+  }
+}
+
+// Drill 5: hostile traffic. Each case has a session of its own whose client answers as its script
 // says; the exchange or the job it breaks must end (refused), the control connection must still
 // answer, and another session's logon must still get its printers, before the hostile session is
 // disconnected and logged off.
