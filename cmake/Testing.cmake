@@ -25,13 +25,16 @@ if(WIN32)
   target_link_options(gtest PUBLIC -static)
 endif()
 
-# quil_add_gtest(NAME SOURCES src... [LIBS lib...] [PROPERTIES prop value...])
+# quil_add_gtest(NAME SOURCES src... [LIBS lib...] [LOCKS resource...] [PROPERTIES prop value...])
 # Builds a test executable and registers each of its test cases with CTest. Cases are listed when
 # CTest runs, so a cross build needs no Wine at build time; each case runs in a process of its own.
 # A case passes only when GoogleTest reports it passed: under Wine a crash on a thread other than
 # the main one can end the process with exit code 0.
+# LOCKS names the resources a case holds while it runs (CTest's RESOURCE_LOCK). They are set by a
+# file of their own that CTest reads after the discovered cases: a list among PROPERTIES would
+# reach CTest with only its first name.
 function(quil_add_gtest name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LOCKS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} gmock gtest_main)
   if(WIN32)
@@ -41,5 +44,12 @@ function(quil_add_gtest name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${name}>
+    TEST_LIST ${name}_CASES
     PROPERTIES TIMEOUT 60 PASS_REGULAR_EXPRESSION "PASSED  . 1 test" ${ARG_PROPERTIES})
+  if(ARG_LOCKS)
+    set(locks_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_locks.cmake")
+    file(WRITE "${locks_file}"
+      "if(${name}_CASES)\n  set_tests_properties(\${${name}_CASES} PROPERTIES RESOURCE_LOCK \"${ARG_LOCKS}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${locks_file}")
+  endif()
 endfunction()
