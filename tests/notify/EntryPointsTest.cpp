@@ -139,8 +139,8 @@ TEST_F(EntryPointsTest, WinlogonEntriesTakeTheSessionFromTheToken) {
   ASSERT_EQ(sessionId, 1u);
 
   WLEventLogon(&info);
+  info.hToken = Token(1);  // taken first, so that it cannot reuse the handle value closed next
   winlogonToken.reset();
-  info.hToken = Token(1);
   ASSERT_TRUE(WaitForExchanges(1));
   EXPECT_TRUE(spooler_.Printer(L"Inkjet (alice : 1)"));
   EXPECT_EQ(spooler_.DefaultPrinterOf(L"CORP\\alice"), L"Inkjet (alice : 1)") << "the token is the user's";
