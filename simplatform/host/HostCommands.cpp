@@ -193,8 +193,19 @@ struct SystemHandleList {
 constexpr auto kSystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
 constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
 
-// The handles of this process in the system's handle list (Wine's GetProcessHandleCount reports 0).
-std::optional<size_t> OwnHandleCount() {
+// The name of a handle's object type ("Event", "Semaphore", ...); empty if it cannot be read.
+std::string TypeName(HANDLE handle) {
+  constexpr auto kObjectTypeInformation = static_cast<OBJECT_INFORMATION_CLASS>(2);
+  alignas(8) BYTE info[1024] = {};
+  ULONG length = 0;
+  if (NtQueryObject(handle, kObjectTypeInformation, info, sizeof(info), &length) < 0) return "";
+  const auto* name = reinterpret_cast<const UNICODE_STRING*>(info);
+  return name->Buffer ? ToUtf8(std::wstring(name->Buffer, name->Length / sizeof(wchar_t))) : "";
+}
+
+// The handles of this process in the system's handle list (Wine's GetProcessHandleCount reports 0),
+// by the name of their object type.
+std::optional<std::map<std::string, size_t>> OwnHandlesByType() {
   for (ULONG size = 64 * 1024; size <= 64 * 1024 * 1024; size *= 2) {
     std::unique_ptr<SystemHandleEntry[]> buffer(new SystemHandleEntry[size / sizeof(SystemHandleEntry)]);
     ULONG needed = 0;
@@ -202,16 +213,28 @@ std::optional<size_t> OwnHandleCount() {
     if (status == kInfoLengthMismatch) continue;
     if (status < 0) return std::nullopt;
     const auto* list = reinterpret_cast<const SystemHandleList*>(buffer.get());
-    size_t own = 0;
-    for (ULONG i = 0; i < list->count; ++i) own += list->entries[i].ownerPid == GetCurrentProcessId() ? 1 : 0;
+    std::map<std::string, size_t> own;
+    for (ULONG i = 0; i < list->count; ++i) {
+      if (list->entries[i].ownerPid != GetCurrentProcessId()) continue;
+      ++own[TypeName(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(list->entries[i].value)))];
+    }
     return own;
   }
   return std::nullopt;
 }
 
+// "ok handles <n> threads <n> semaphores <n> types <name>:<n>,...": the handles also by object
+// type, so that a count that grows shows what kind of object stays behind.
 std::string ProcessCounts(const Request&) {
-  const auto handles = OwnHandleCount();
-  if (!handles) return "error no handle list";
+  const auto byType = OwnHandlesByType();
+  if (!byType) return "error no handle list";
+  size_t handles = 0;
+  std::string types;
+  for (const auto& [type, count] : *byType) {
+    handles += count;
+    types += (types.empty() ? "" : ",") + type + ":" + std::to_string(count);
+  }
+  const auto semaphores = byType->find("Semaphore");
   const HANDLE taken = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (taken == INVALID_HANDLE_VALUE) return "error no thread snapshot";
   const quil::UniqueHandle snapshot(taken);
@@ -221,7 +244,8 @@ std::string ProcessCounts(const Request&) {
   for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
     if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++threads;
   }
-  return "ok handles " + std::to_string(*handles) + " threads " + std::to_string(threads);
+  return "ok handles " + std::to_string(handles) + " threads " + std::to_string(threads) + " semaphores " +
+         std::to_string(semaphores == byType->end() ? 0 : semaphores->second) + " types " + types;
 }
 
 using Handler = std::string (*)(const Request&);
