@@ -163,7 +163,9 @@ on server "$server_arch" reg add 'HKLM\Software\Quillon Simulation' /v ControlPo
 on server "$server_arch" reg add 'HKLM\Software\Quillon Simulation' /v LinkPort /t REG_DWORD /d "$link_port" /f >/dev/null 2>&1
 on server "$server_arch" net stop QuillonService </dev/null >/dev/null 2>&1
 on server "$server_arch" net start QuillonService </dev/null >/dev/null 2>&1 || fail "the service did not start"
-for _ in $(seq 60); do { exec 7<>"/dev/tcp/127.0.0.1/$control_port"; } 2>/dev/null && break; sleep 0.5; done
+# The service may take a while to come up on a busy machine (the test command runs other Wine
+# processes beside this session): up to 2 minutes.
+for _ in $(seq 240); do { exec 7<>"/dev/tcp/127.0.0.1/$control_port"; } 2>/dev/null && break; sleep 0.5; done
 { true >&7; } 2>/dev/null || { fail "the server host does not answer on port $control_port"; exit 1; }
 say "QuillonService runs under Wine's service control manager with QuillonNotify.dll loaded"
 
