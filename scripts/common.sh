@@ -27,10 +27,24 @@ ensure_packages() {
     exit 1
   fi
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get update -qq
+  # A mirror in the middle of a sync fails the update now and then: try again, and go on with the
+  # indexes that did arrive (the install below fails plainly if a package is still missing).
+  local attempt
+  for attempt in 1 2 3; do
+    apt-get update -qq && break
+    [ "$attempt" -lt 3 ] && sleep 20
+  done
   # wine32's triggers try to run 32-bit helpers, which fail on a kernel without 32-bit user mode;
   # the packages are installed all the same, and whether 32-bit Wine runs is tried later.
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null && return
+  # Without the i386 index (a mirror mid-sync) wine32 cannot be installed: install the rest, so
+  # that 64-bit Wine runs; the i686 suite is then skipped with the reason in the summary.
+  local rest=()
+  for package in "${missing[@]}"; do
+    [ "$package" = wine32:i386 ] || rest+=("$package")
+  done
+  log "wine32:i386 cannot be installed from this mirror now: installing the other packages"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${rest[@]}" >/dev/null
 }
 
 # wine_runs ARCH: whether this machine can run ARCH's Wine, found by starting its loader. On a
@@ -39,6 +53,10 @@ ensure_packages() {
 wine_runs() {
   local output
   quil_wine_env "$1" "$BUILD"
+  if [ ! -x "$WINELOADER" ]; then
+    WINE_FAILURE="its loader $WINELOADER is not installed"
+    return 1
+  fi
   if output="$("$WINELOADER" --version 2>&1)"; then
     WINE_FAILURE=""
     return 0
