@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <deque>
+#include <map>
 #include <set>
 
 namespace quil::test {
@@ -42,7 +43,7 @@ class GpdParser {
       OpenBlock();
     } else if (c == '}') {
       CloseBlock();
-    } else if (c == '*' || c == '#') {
+    } else if (c == '*') {
       ReadEntry();
     } else {
       Complain("text that is no entry");
@@ -147,12 +148,24 @@ void CheckRootEntries(const GpdDocument& document, std::vector<std::string>& com
   }
 }
 
+// Features whose options Unidrv knows only by their standard names.
+const std::map<std::string, std::set<std::string>, std::less<>> kStandardOptions = {
+    {"Orientation", {"PORTRAIT", "LANDSCAPE_CC90", "LANDSCAPE_CC270"}},
+    {"Duplex", {"NONE", "VERTICAL", "HORIZONTAL"}},
+    {"Collate", {"ON", "OFF"}},
+    {"PageProtect", {"ON", "OFF"}},
+};
+
 void CheckFeature(const GpdEntry& feature, std::vector<std::string>& complaints) {
   const std::string prefix = "feature " + feature.value + ": ";
   const std::vector<std::string> options = OptionNames(feature);
+  const auto standard = kStandardOptions.find(feature.value);
   std::set<std::string> seen;
   for (const std::string& option : options) {
     if (!seen.insert(option).second) complaints.push_back(prefix + "option " + option + " appears twice");
+    if (standard != kStandardOptions.end() && !standard->second.contains(option)) {
+      complaints.push_back(prefix + "option " + option + " is not a standard option name");
+    }
   }
   const GpdEntry* defaultOption = FindEntry(feature.children, "*DefaultOption");
   if (!defaultOption) {

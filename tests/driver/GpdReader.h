@@ -1,5 +1,5 @@
-// A platform-free reader of Unidrv printer descriptions (GPD): entries "*Name: value" (or
-// preprocessor directives "#Name: value"), each optionally followed by a { ... } block of
+// A platform-free reader of Unidrv printer descriptions (GPD): entries "*Name: value" (the
+// preprocessor directives too: "*Include: ..."), each optionally followed by a { ... } block of
 // sub-entries. An entry ends at the line end, at an opening or at a closing brace; "*%" starts a
 // comment. Braces inside quoted strings and in command parameters such as %d{NumOfCopies} belong
 // to the value. Macros, *switch and preprocessor conditions are kept as entries, not evaluated.
@@ -12,7 +12,7 @@
 namespace quil::test {
 
 struct GpdEntry {
-  std::string keyword;  // with its leading '*' or '#'
+  std::string keyword;  // with its leading '*'
   std::string value;    // the text after the colon, trimmed
   int line = 0;
   std::vector<GpdEntry> children;

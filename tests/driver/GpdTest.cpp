@@ -24,32 +24,38 @@ std::string DriverGpd() {
 // Root entries that tie the file to the driver's registration: its name and dependent files.
 const std::pair<const char*, const char*> kRootEntries[] = {
     {"*ModelName", "\"Quillon Driver v.0.1\""},
-    {"#Include", "\"stdnames.gpd\""},
+    {"*Include", "\"stdnames.gpd\""},
     {"*ResourceDLL", "\"unires.dll\""},
     {"*PrinterType", "PAGE"},
 };
 
 // The settings the client reproduces: options each feature must offer, entries each option needs.
+// The display name is the one stdnames.gpd defines for the feature; empty where not checked.
 struct ClientFeature {
   std::string name;
+  std::string displayName;
   std::vector<std::string> options;
   std::vector<std::string> entriesPerOption;
 };
 const ClientFeature kClientFeatures[] = {
-    {"Orientation", {"PORTRAIT", "LANDSCAPE_CC90"}, {}},
-    {"PaperSize",
+    // No command switches the printer to landscape: Unidrv rotates, which is LANDSCAPE_CC270.
+    {"Orientation", "=ORIENTATION_DISPLAY", {"PORTRAIT", "LANDSCAPE_CC270"}, {}},
+    {"PaperSize", "",
      {"LETTER", "LEGAL", "A4", "A3", "A5", "B5", "EXECUTIVE", "ENV_10", "ENV_DL", "ENV_C5", "ENV_B5", "ENV_MONARCH"},
      {"*PrintableArea", "*PrintableOrigin"}},
-    {"Resolution", {}, {"*DPI", "*TextDPI"}},
-    {"Duplex", {"NONE", "VERTICAL", "HORIZONTAL"}, {}},
-    {"Collate", {"ON", "OFF"}, {}},
-    {"ColorMode", {"Mono", "Color"}, {"*DevBPP", "*Color?"}},
+    {"Resolution", "", {}, {"*DPI", "*TextDPI"}},
+    {"Duplex", "=TWO_SIDED_PRINTING_DISPLAY", {"NONE", "VERTICAL", "HORIZONTAL"}, {}},
+    {"Collate", "", {"ON", "OFF"}, {}},
+    {"ColorMode", "", {"Mono", "Color"}, {"*DevBPP", "*Color?"}},
 };
 
 void CheckClientFeature(const GpdDocument& document, const ClientFeature& wanted,
                         std::vector<std::string>& complaints) {
   const GpdEntry* feature = FindEntry(document.entries, "*Feature", wanted.name);
   if (!feature) return complaints.push_back("feature " + wanted.name + " missing");
+  if (!wanted.displayName.empty() && !FindEntry(feature->children, "*rcNameID", wanted.displayName)) {
+    complaints.push_back("feature " + wanted.name + " is not named " + wanted.displayName);
+  }
   const std::vector<std::string> options = OptionNames(*feature);
   for (const std::string& option : wanted.options) {
     if (std::ranges::find(options, option) == options.end()) {
@@ -103,6 +109,13 @@ TEST(GpdDriverFile, RefusesDamagedCopies) {
       {"paper size dropped", "*Option: ENV_MONARCH", "*Option: ENV_ROC16K",
        "feature PaperSize lacks option ENV_MONARCH"},
       {"resource library renamed", "\"unires.dll\"", "\"unidrv.dll\"", "*ResourceDLL: \"unires.dll\" missing"},
+      {"include in GDL's form", "*Include: \"stdnames.gpd\"", "#Include: \"stdnames.gpd\"", "text that is no entry"},
+      {"orientation for a printer switched by command", "*Option: LANDSCAPE_CC270", "*Option: LANDSCAPE_CC90",
+       "feature Orientation lacks option LANDSCAPE_CC270"},
+      {"orientation option of no standard name", "*Option: LANDSCAPE_CC270", "*Option: LANDSCAPE",
+       "feature Orientation: option LANDSCAPE is not a standard option name"},
+      {"duplex display name not in stdnames.gpd", "=TWO_SIDED_PRINTING_DISPLAY", "=DUPLEX_DISPLAY",
+       "feature Duplex is not named =TWO_SIDED_PRINTING_DISPLAY"},
   };
   const std::string original = DriverGpd();
   for (const Damage& damage : damages) {
