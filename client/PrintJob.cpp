@@ -45,13 +45,26 @@ std::vector<BYTE> ReadPrinterInfo(const std::wstring& printerName) {
   return info;
 }
 
+// The printer's DEVMODEW, public and driver part, as far as it lies inside the information block.
+std::vector<uint8_t> CopyDevMode(const std::vector<BYTE>& info, const DEVMODEW* devMode) {
+  const auto* begin = reinterpret_cast<const BYTE*>(devMode);
+  const BYTE* end = info.data() + info.size();
+  if (!devMode || begin < info.data() || begin >= end) return {};
+  const auto available = static_cast<size_t>(end - begin);
+  if (available < offsetof(DEVMODEW, dmFields)) return {};  // dmSize and dmDriverExtra must be there
+  const size_t size = size_t{devMode->dmSize} + devMode->dmDriverExtra;
+  if (size > available) return {};
+  return {begin, begin + size};
+}
+
 }  // namespace
 
-UniqueDC OpenPrintJob(const JobStart& job) {
+UniqueDC OpenPrintJob(const JobStart& job, std::vector<uint8_t>& printerSettings) {
   const std::wstring printerName = ToWide(job.printerName);
   const std::wstring documentName = ToWide(job.documentName);
   std::vector<BYTE> info = ReadPrinterInfo(printerName);
   DEVMODEW* devMode = reinterpret_cast<PRINTER_INFO_2W*>(info.data())->pDevMode;
+  printerSettings = CopyDevMode(info, devMode);
   // A printer without device settings of its own prints with its driver's defaults.
   if (devMode) {
     MergeJobSettings(job.devMode, {reinterpret_cast<uint8_t*>(devMode), devMode->dmSize});
@@ -63,6 +76,13 @@ UniqueDC OpenPrintJob(const JobStart& job) {
   document.lpszDocName = documentName.c_str();
   StartDocW(dc.get(), &document);
   return dc;
+}
+
+void ApplyPageSettings(HDC printerDC, const std::vector<uint8_t>& printerSettings,
+                       std::span<const uint8_t, JobStartLayout::kDevModeSize> pageSettings) {
+  std::vector<uint8_t> merged = printerSettings;
+  if (!MergeJobSettings(pageSettings, merged)) return;
+  ResetDCW(printerDC, reinterpret_cast<const DEVMODEW*>(merged.data()));
 }
 
 void PlayPage(HDC printerDC, std::span<const uint8_t> metafile) {

@@ -5,7 +5,15 @@
 
 #include "MessageCodes.h"
 #include "PrintJob.h"
+#include "SpoolExtension.h"
 #include "WorkerThread.h"
+
+namespace {
+
+// What this add-in announces in every job-start acknowledgement.
+constexpr uint32_t kCapabilities = quil::kCapPageSettings;
+
+}  // namespace
 
 void CQuilPrintManager::OnData(std::vector<uint8_t> message) {
   quil::StartWorker(std::make_unique<Work>(Work{this, std::move(message)}));
@@ -22,6 +30,9 @@ void CQuilPrintManager::Handle(std::vector<uint8_t> message) {
     case quil::MSG_END_DOC:
       EndJob();
       break;
+    case quil::MSG_PAGE_SETTINGS:
+      SetPageSettings(message);
+      break;
     default:
       break;  // not a message of this channel: no reply
   }
@@ -35,13 +46,13 @@ void CQuilPrintManager::StartJob(std::span<const uint8_t> message) {
     AbortJobLocked();
     if (const auto job = quil::ParseJobStart(message)) {
       try {
-        printerDC_ = quil::OpenPrintJob(*job);
+        printerDC_ = quil::OpenPrintJob(*job, printerSettings_);
       } catch (const std::exception&) {
         // No DC: the job's pages are acknowledged and dropped.
       }
     }
   }
-  Acknowledge(quil::BuildJobStartAck());
+  Acknowledge(quil::BuildJobStartAck(kCapabilities));
 }
 
 void CQuilPrintManager::PrintPage(std::vector<uint8_t> message) {
@@ -52,6 +63,15 @@ void CQuilPrintManager::PrintPage(std::vector<uint8_t> message) {
   }
   if (CAddinChannel* channel = channel_) channel->Recycle(std::move(message));
   Acknowledge(quil::BuildPageAck());
+}
+
+void CQuilPrintManager::SetPageSettings(std::span<const uint8_t> message) {
+  {
+    quil::ScopedLock hold(lock_);
+    const auto settings = quil::ParsePageSettings(message);
+    if (printerDC_ && settings) quil::ApplyPageSettings(printerDC_.get(), printerSettings_, *settings);
+  }
+  Acknowledge(quil::BuildPageSettingsAck());
 }
 
 void CQuilPrintManager::EndJob() {

@@ -37,6 +37,9 @@ class CQuilPrintManager final : public IQuilVirtChannelCallback {
   // Gives the page's storage back to the channel before the acknowledgement, so that the next
   // page, which the server sends only after it, is joined there.
   void PrintPage(std::vector<uint8_t> message);
+  // Settings that apply from the next page on; the server sends them only to a client that
+  // announced it understands them.
+  void SetPageSettings(std::span<const uint8_t> message);
   void EndJob();
 
   void AbortJob();
@@ -47,4 +50,5 @@ class CQuilPrintManager final : public IQuilVirtChannelCallback {
   // Guards the printer DC: workers draw on it while the client's thread may abort the job.
   quil::CriticalSection lock_;
   quil::UniqueDC printerDC_;  // the job in progress; null while no job is open
+  std::vector<uint8_t> printerSettings_;  // the job's printer's own DEVMODEW
 };

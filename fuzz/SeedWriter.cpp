@@ -11,6 +11,7 @@
 #include "ChannelChunk.h"
 #include "EmfSpoolReader.h"
 #include "MessageAssembler.h"
+#include "SpoolExtension.h"
 #include "PortSettingsBlock.h"
 #include "PrinterListAnswer.h"
 #include "PrinterListMessages.h"
@@ -121,6 +122,7 @@ int main(int argc, char** argv) {
       {"job_start",
        {BuildJobStart(devMode, u"Laser", u"Report.docx"), BuildJobStart(devMode, u"P", u"")}},
       {"page", {BuildPage(Filled(64)), BuildPage({})}},
+      {"page_settings", {BuildJobStartAck(kCapPageSettings), BuildPageSettings(devMode), BuildJobStartAck()}},
       {"job_settings", {settings}},
       {"printer_list_answer",
        {Prefixed(3, BuildPrinterCountRequest()), Prefixed(3, BuildPrinterRequest(1)),
@@ -129,7 +131,7 @@ int main(int argc, char** argv) {
       {"port_settings",
        {BuildPortSettingsBlock({u"QPRN[3:0:1]", u"\\\\PRINTSRV\\Laser", u"alice", 3}),
         BuildPortSettingsBlock({u"", u"", u"", 0})}},
-      {"spool_reader", {SpoolSeed(0), SpoolSeed(7)}},
+      {"spool_reader", {SpoolSeed(0), SpoolSeed(7), SpoolSeed(0x87)}},
       {"job_devmode", {settings, std::vector<uint8_t>(settings.begin(), settings.begin() + 100)}},
       {"server_read",
        {ServerReads(BuildPrinterCountReply(3)), ServerReads(BuildPrinterRecord(u"\\\\SRV\\P", true)),

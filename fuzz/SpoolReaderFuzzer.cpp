@@ -5,6 +5,7 @@
 
 #include "EmfSpoolReader.h"
 #include "FuzzCheck.h"
+#include "JobSettings.h"
 
 namespace {
 
@@ -34,8 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!reader.ReadHeader()) return 0;
   std::vector<uint8_t> page;
   size_t pageBytes = 0;
-  while (reader.NextPage(page)) {
+  quil::SpoolPageSettings settings;
+  quil::SpoolPageSettings* wanted = (data[0] & 0x80) ? &settings : nullptr;
+  while (reader.NextPage(page, 0, wanted)) {
     quil::fuzz::Require(!page.empty());
+    // Settings taken from a record always state dmFields.
+    const std::size_t publicSize =
+        settings.devMode[quil::DevModeLayout::kSize] | settings.devMode[quil::DevModeLayout::kSize + 1] << 8;
+    quil::fuzz::Require(!settings.changed || publicSize >= quil::DevModeLayout::kFields + 4);
     pageBytes += page.size();
     quil::fuzz::Require(pageBytes <= size);
   }

@@ -22,6 +22,7 @@
 #include "MonitorState.h"
 #include "QuilLog.h"
 #include "SessionEventNames.h"
+#include "SpoolExtension.h"
 #include "SpoolMessages.h"
 #include "SpoolerRouter.h"
 #include "UniquePrinter.h"
@@ -108,20 +109,30 @@ class CQuilJobSpoolSource : public IQuilSpoolSource {
   HANDLE job_;
 };
 
-// Sends one message and waits for the client's answer, which carries nothing further.
-bool Exchange(CQuilServerVirtChannel& channel, const std::vector<uint8_t>& message) {
-  std::vector<uint8_t> answer;
+// Sends one message and waits for the client's answer.
+bool Exchange(CQuilServerVirtChannel& channel, const std::vector<uint8_t>& message, std::vector<uint8_t>& answer) {
   return channel.Write(message.data(), static_cast<DWORD>(message.size())) && channel.Read(answer);
 }
 
+// For the messages whose answer carries nothing further.
+bool Exchange(CQuilServerVirtChannel& channel, const std::vector<uint8_t>& message) {
+  std::vector<uint8_t> answer;
+  return Exchange(channel, message, answer);
+}
+
 // Each page is read straight into its message, and one message buffer serves the whole job: a
-// page is never copied on the server, and the job holds at most its largest page.
-void SendPages(CQuilServerVirtChannel& channel, HANDLE job) {
+// page is never copied on the server, and the job holds at most its largest page. A client that
+// announced page settings gets the settings that the spool data changes before the page they
+// apply to; any other client gets the original messages only.
+void SendPages(CQuilServerVirtChannel& channel, HANDLE job, uint32_t capabilities) {
   CQuilJobSpoolSource source(job);
   CQuilSpoolReader reader(source);
   if (!reader.ReadHeader()) return;
+  SpoolPageSettings settings;
+  SpoolPageSettings* wanted = (capabilities & kCapPageSettings) ? &settings : nullptr;
   std::vector<uint8_t> message;
-  while (reader.NextPage(message, kPageMetafileStart)) {
+  while (reader.NextPage(message, kPageMetafileStart, wanted)) {
+    if (settings.changed && !Exchange(channel, BuildPageSettings(settings.devMode))) return;
     if (!CompletePage(message) || !Exchange(channel, message)) return;
   }
 }
@@ -138,11 +149,12 @@ void ForwardJob(const PortRecord& record, CriticalSection& sessionJobLock, const
     Log(L"Can't open virtual channel.");
     return;
   }
-  if (!Exchange(channel, BuildJobStart(details.devMode, ToU16(record.clientPrinterName),
-                                       ToU16(details.documentName)))) {
+  std::vector<uint8_t> answer;
+  if (!Exchange(channel, BuildJobStart(details.devMode, ToU16(record.clientPrinterName), ToU16(details.documentName)),
+                answer)) {
     return;
   }
-  SendPages(channel, job);
+  SendPages(channel, job, ParseJobStartAck(answer));
   Exchange(channel, BuildJobEnd());
   channel.Close();
 }

@@ -5,6 +5,8 @@
 #include <new>
 #include <span>
 
+#include "JobDevMode.h"
+#include "JobSettings.h"
 #include "MessageReader.h"
 
 namespace quil {
@@ -40,9 +42,10 @@ bool CQuilSpoolReader::ReadHeader() {
   return Skip(*headerSize - Layout::kFixedHeaderSize);
 }
 
-bool CQuilSpoolReader::NextPage(std::vector<uint8_t>& page, std::size_t offset) {
+bool CQuilSpoolReader::NextPage(std::vector<uint8_t>& page, std::size_t offset, SpoolPageSettings* settings) {
   using Layout = EmfSpoolLayout;
   page.clear();
+  if (settings) settings->changed = false;
   for (;;) {
     std::array<uint8_t, Layout::kRecordHeadSize> head{};
     if (!ReadExactly(head.data(), head.size())) return false;
@@ -51,8 +54,22 @@ bool CQuilSpoolReader::NextPage(std::vector<uint8_t>& page, std::size_t offset) 
     const uint32_t size = *reader.U32(Layout::kRecordSizeField);
     if (size == 0) return false;
     if (type == Layout::kMetafileDataRecord) return ReadPage(size, page, offset);
-    if (!Skip(size)) return false;
+    if (type == Layout::kDevModeRecord && settings && size <= Layout::kMaxDevModeRecordSize) {
+      if (!ReadSettings(size, *settings)) return false;
+    } else if (!Skip(size)) {
+      return false;
+    }
   }
+}
+
+bool CQuilSpoolReader::ReadSettings(uint32_t size, SpoolPageSettings& settings) {
+  std::vector<uint8_t> record(size);
+  if (!ReadExactly(record.data(), record.size())) return false;
+  const auto publicSize = CQuilMessageReader(record).U16(DevModeLayout::kSize);
+  if (!publicSize || *publicSize < DevModeLayout::kFields + 4 || *publicSize > record.size()) return true;
+  settings.devMode = DevModeBlockOf(record);
+  settings.changed = true;
+  return true;
 }
 
 bool CQuilSpoolReader::ReadPage(uint32_t size, std::vector<uint8_t>& page, std::size_t offset) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "SpoolMessages.h"
+
 namespace quil {
 
 // All fields are little-endian 32-bit values.
@@ -20,6 +22,10 @@ struct EmfSpoolLayout {
   static constexpr std::size_t kRecordSizeField = 4;   // bytes that follow the record head
   static constexpr std::size_t kRecordHeadSize = 8;
   static constexpr uint32_t kMetafileDataRecord = 12;  // EMRI_METAFILE_DATA: one page
+  static constexpr uint32_t kDevModeRecord = 3;        // EMRI_DEVMODE: settings of the pages after it
+  // A DEVMODEW is at most a 16-bit public size plus 16-bit driver bytes; a larger record is no
+  // DEVMODEW and is skipped like any record that is not read.
+  static constexpr std::size_t kMaxDevModeRecordSize = 2 * 0xFFFF;
 };
 static_assert(EmfSpoolLayout::kHeaderSizeField + 4 <= EmfSpoolLayout::kFixedHeaderSize);
 static_assert(EmfSpoolLayout::kRecordSizeField + 4 == EmfSpoolLayout::kRecordHeadSize);
@@ -30,6 +36,12 @@ class IQuilSpoolSource {
   virtual ~IQuilSpoolSource() = default;
   // Reads at most `size` bytes; the count read, 0 when the call failed or the data ended.
   virtual std::size_t Read(uint8_t* buffer, std::size_t size) = 0;
+};
+
+// The device settings that EMRI_DEVMODE records set for the pages after them.
+struct SpoolPageSettings {
+  bool changed = false;  // a usable record stood between the previous page and the one just read
+  DevModeBlock devMode{};  // the public part of the last such record
 };
 
 class CQuilSpoolReader {
@@ -50,13 +62,15 @@ class CQuilSpoolReader {
   // unspecified). The vector keeps its storage from page to page, so that a job's pages do not
   // each cost a fresh allocation. False when no further page can be read: the data ended or
   // broke off, a record had size 0, or the page did not fit into memory (the storage is then
-  // given back).
-  bool NextPage(std::vector<uint8_t>& page, std::size_t offset = 0);
+  // given back). With `settings`, the EMRI_DEVMODE records before the page are read into it;
+  // one that is too short to state dmFields or too large for a DEVMODEW is skipped.
+  bool NextPage(std::vector<uint8_t>& page, std::size_t offset = 0, SpoolPageSettings* settings = nullptr);
 
  private:
   bool ReadExactly(uint8_t* buffer, std::size_t size);
   bool Skip(uint64_t size);
   bool ReadPage(uint32_t size, std::vector<uint8_t>& page, std::size_t offset);
+  bool ReadSettings(uint32_t size, SpoolPageSettings& settings);
 
   IQuilSpoolSource& source_;
 };

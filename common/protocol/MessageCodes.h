@@ -14,6 +14,8 @@ inline constexpr uint32_t MSG_GET_PRINTER = 1;
 inline constexpr uint32_t MSG_START_DOC = 2;
 inline constexpr uint32_t MSG_END_DOC = 3;
 inline constexpr uint32_t MSG_PAGE = 4;
+// Sent only to a client that announced it understands it (SpoolExtension.h).
+inline constexpr uint32_t MSG_PAGE_SETTINGS = 5;
 
 inline constexpr std::size_t kMessageCodeOffset = 0;
 inline constexpr std::size_t kMessageCodeSize = 4;

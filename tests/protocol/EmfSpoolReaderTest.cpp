@@ -6,6 +6,7 @@
 
 #include "ByteFixtures.h"
 #include "JobDevMode.h"
+#include "JobSettings.h"
 #include "SpoolMessages.h"
 #include "XcvPortName.h"
 
@@ -68,6 +69,54 @@ TEST(EmfSpoolReader, ReadsThePagesInFileOrderSkippingOtherRecords) {
                            Record(12, page2), Record(2, Pattern(1)), Record(14, Pattern(5000)), Record(12, page3)});
   EXPECT_EQ(Pages(data), (std::vector<Bytes>{page1, page2, page3}));
   EXPECT_EQ(Pages(data, {1}), (std::vector<Bytes>{page1, page2, page3}));
+}
+
+// A DEVMODEW's bytes: dmSize states `publicSize`, dmOrientation holds `orientation`.
+Bytes DevModeRecordData(uint16_t publicSize, size_t length, uint8_t orientation) {
+  Bytes devMode(length, 0x5A);
+  devMode[DevModeLayout::kSize] = static_cast<uint8_t>(publicSize);
+  devMode[DevModeLayout::kSize + 1] = static_cast<uint8_t>(publicSize >> 8);
+  devMode[DevModeLayout::kOrientation] = orientation;
+  return devMode;
+}
+
+// The orientation each page's settings carry, 0 where no settings came before the page.
+std::vector<int> PageOrientations(const Bytes& data) {
+  PieceSource source(data, {5, 1, 4096});
+  CQuilSpoolReader reader(source);
+  std::vector<int> orientations;
+  if (!reader.ReadHeader()) return orientations;
+  Bytes page;
+  SpoolPageSettings settings;
+  while (reader.NextPage(page, 0, &settings)) {
+    orientations.push_back(settings.changed ? settings.devMode[DevModeLayout::kOrientation] : 0);
+  }
+  return orientations;
+}
+
+TEST(EmfSpoolReader, DeviceSettingsRecordsApplyToThePageAfterThemAndUntrustworthyOnesAreSkipped) {
+  const Bytes page = Record(12, Pattern(40));
+  const struct {
+    const char* what;
+    Bytes data;
+    std::vector<int> orientations;
+  } cases[] = {
+      {"a record between pages, after the page's data and before its offset record",
+       Join({Header(), page, Record(3, DevModeRecordData(220, 1032, 2)), Record(13, Pattern(8)), page, page}),
+       {0, 2, 0}},
+      {"the last of several records before a page counts",
+       Join({Header(), Record(3, DevModeRecordData(220, 220, 2)), Record(3, DevModeRecordData(156, 160, 1)), page}),
+       {1}},
+      {"dmSize too short to state dmFields", Join({Header(), Record(3, DevModeRecordData(75, 220, 2)), page}), {0}},
+      {"dmSize beyond the record", Join({Header(), Record(3, DevModeRecordData(220, 200, 2)), page}), {0}},
+      {"larger than any DEVMODEW",
+       Join({Header(), Record(3, DevModeRecordData(220, 2 * 0xFFFF + 4, 2)), page}), {0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(PageOrientations(c.data), c.orientations);
+    EXPECT_EQ(Pages(c.data).size(), c.orientations.size());
+  }
 }
 
 TEST(EmfSpoolReader, DataWithoutPageRecordsHasNoPages) {

@@ -8,6 +8,7 @@
 #include "ByteFixtures.h"
 #include "PortSettingsBlock.h"
 #include "PrinterListMessages.h"
+#include "SpoolExtension.h"
 #include "SpoolMessages.h"
 
 namespace quil {
@@ -36,6 +37,8 @@ const Bytes kPrinterRequest = Hex("01000000 02000000");
 const Bytes kPrinterRecord = Hex("01000000 00000000 01000000 4c007a00e9000000");
 const Bytes kJobStart = Join({Hex("02000000"), Pattern(220), Hex("04000000 00000000 44000000 50000000")});
 const Bytes kPage = Hex("04000000 01000000 02000000 00 0102");
+const Bytes kExtendedJobStartAck = Hex("02000000 51455854 01000000 01000000");
+const Bytes kPageSettings = Join({Hex("05000000"), Pattern(220)});
 const Bytes kPortSettings = Hex("08000000 04000000 05000000 00000000 55000000 43000000 51000000");
 
 std::vector<WireFixture> Fixtures() {
@@ -51,6 +54,10 @@ std::vector<WireFixture> Fixtures() {
       {"page acknowledgement", BuildPageAck(), Hex("04000000 00000000 00000000")},
       {"job end acknowledgement", BuildJobEndAck(), Hex("03000000")},
       {"port settings block", BuildPortSettingsBlock({u"Q", u"C", u"U", 5}), kPortSettings},
+      // The extension, which only peers that announce it exchange.
+      {"extended job start acknowledgement", BuildJobStartAck(kCapPageSettings), kExtendedJobStartAck},
+      {"page settings", BuildPageSettings(PatternDevMode()), kPageSettings},
+      {"page settings acknowledgement", BuildPageSettingsAck(), Hex("05000000")},
   };
 }
 
@@ -69,6 +76,34 @@ TEST(WireFormat, EveryFixtureReadsBackAsWhatWasWritten) {
   ASSERT_TRUE(page);
   EXPECT_EQ(Bytes(page->begin(), page->end()), Hex("0102"));
   EXPECT_EQ(ParsePortSettingsBlock(kPortSettings), (PortSettings{u"Q", u"C", u"U", 5}));
+  EXPECT_EQ(ParseJobStartAck(kExtendedJobStartAck), kCapPageSettings);
+  EXPECT_EQ(ParsePageSettings(kPageSettings), PatternDevMode());
+}
+
+// The server learns what a client understands only from the job-start acknowledgement; anything
+// but a well-formed extended one means the original protocol.
+TEST(WireFormat, OnlyAMarkedAcknowledgementAnnouncesCapabilities) {
+  const auto with = [](size_t at, uint8_t value) {
+    Bytes ack = kExtendedJobStartAck;
+    ack[at] = value;
+    return ack;
+  };
+  Bytes longer = kExtendedJobStartAck;
+  longer.resize(40, 0xFF);  // a later version's fields after the flags
+  const struct {
+    const char* what;
+    Bytes ack;
+    uint32_t capabilities;
+  } cases[] = {
+      {"original acknowledgement", BuildJobStartAck(), 0},
+      {"extended", kExtendedJobStartAck, kCapPageSettings},
+      {"with later fields", longer, kCapPageSettings},
+      {"cut short before the flags", Bytes(kExtendedJobStartAck.begin(), kExtendedJobStartAck.end() - 1), 0},
+      {"another marker", with(JobStartAckLayout::kMarker, 'q'), 0},
+      {"another code", with(0, MSG_END_DOC), 0},
+      {"version 0", with(JobStartAckLayout::kVersion, 0), 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseJobStartAck(c.ack), c.capabilities) << c.what;
 }
 
 }  // namespace
