@@ -223,7 +223,7 @@ std::optional<std::map<std::string, size_t>> OwnHandlesByType() {
   return std::nullopt;
 }
 
-// "ok handles <n> threads <n> semaphores <n> types <name>:<n>,...": the handles also by object
+// "ok handles <n> threads <n> types <name>:<n>,...": the handles also by object
 // type, so that a count that grows shows what kind of object stays behind.
 std::string ProcessCounts(const Request&) {
   const auto byType = OwnHandlesByType();
@@ -234,7 +234,6 @@ std::string ProcessCounts(const Request&) {
     handles += count;
     types += (types.empty() ? "" : ",") + type + ":" + std::to_string(count);
   }
-  const auto semaphores = byType->find("Semaphore");
   const HANDLE taken = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (taken == INVALID_HANDLE_VALUE) return "error no thread snapshot";
   const quil::UniqueHandle snapshot(taken);
@@ -244,8 +243,7 @@ std::string ProcessCounts(const Request&) {
   for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry)) {
     if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++threads;
   }
-  return "ok handles " + std::to_string(handles) + " threads " + std::to_string(threads) + " semaphores " +
-         std::to_string(semaphores == byType->end() ? 0 : semaphores->second) + " types " + types;
+  return "ok handles " + std::to_string(handles) + " threads " + std::to_string(threads) + " types " + types;
 }
 
 using Handler = std::string (*)(const Request&);

@@ -17,7 +17,7 @@
 //   as <id> <request>                  the request run as the session's user
 //   channels                           "ok open <n> blocked <n>": the channels open in all sessions
 //                                      and the reads waiting on them
-//   process-counts                     "ok handles <n> threads <n> semaphores <n> types
+//   process-counts                     "ok handles <n> threads <n> types
 //                                      <type name>:<n>,..." of the service's process
 //   quit                               ends the connection
 #pragma once

@@ -45,6 +45,7 @@ HostMonitor& HostMonitor::Instance() {
 const MONITOR2* HostMonitor::Table(HANDLE& monitor) {
   Guard guard(lock_);
   if (!table_) {
+    if (!router_) router_.reset(LoadLibraryW(L"SPOOLSS.DLL"));
     quil::UniqueModule module(LoadLibraryW(MonitorPath().c_str()));
     const auto initialize = module ? reinterpret_cast<InitializeMonitorCall>(reinterpret_cast<void*>(
                                          GetProcAddress(module.get(), "InitializePrintMonitor2")))

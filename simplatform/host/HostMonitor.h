@@ -45,6 +45,12 @@ class HostMonitor {
   const MONITOR2* Table(HANDLE& monitor);
 
   CriticalSection lock_;
+  // The spooler process imports its router, so the monitor's own loads of "SPOOLSS.DLL" only
+  // count references there. The host keeps it loaded for as long as the monitor to be the same:
+  // otherwise every port command and job would map and unmap it, and under 32-bit Windows each
+  // load of a C++ DLL built by mingw's i686 compiler leaves a semaphore of libgcc's unwind
+  // registration behind.
+  quil::UniqueModule router_;
   quil::UniqueModule module_;
   MONITORINIT init_{};
   HANDLE monitor_ = nullptr;

@@ -1,6 +1,7 @@
 // Job playback through the real add-in on printers of Wine's PostScript driver: what the printer
 // puts into its output file, and the acknowledgement of every message.
 #include "ClientTestSupport.h"
+#include "SpoolExtension.h"
 #include "SpoolMessages.h"
 
 namespace quil::test {
@@ -18,6 +19,23 @@ Bytes JobStartFor(const std::wstring& printer, const std::wstring& document,
                        printerName, documentName);
 }
 
+DevModeBlock Block(const std::vector<uint8_t>& devMode) {
+  DevModeBlock block{};
+  std::copy_n(devMode.begin(), std::min(devMode.size(), block.size()), block.begin());
+  return block;
+}
+
+// The orientation of each page of Wine's PostScript, from the rotation each page's set-up makes.
+std::vector<std::string> PageOrientations(const std::string& postScript) {
+  std::vector<std::string> orientations;
+  for (size_t at = postScript.find("\n%%Page: "); at != std::string::npos; at = postScript.find("\n%%Page: ", at + 1)) {
+    const size_t setupEnd = postScript.find("%%EndPageSetup", at);
+    const std::string setup = postScript.substr(at, setupEnd - at);
+    orientations.push_back(setup.find(" 0 rotate") != std::string::npos ? "Portrait" : "Landscape");
+  }
+  return orientations;
+}
+
 class PlaybackTest : public AddinTest {
  protected:
   void SetUp() override {
@@ -33,7 +51,7 @@ class PlaybackTest : public AddinTest {
   }
   void SendJob(const std::wstring& printer, const std::vector<Bytes>& pages,
                const std::vector<uint8_t>& devMode = JobDevMode(0, 0)) {
-    Send(JobStartFor(printer, L"Quillon report", devMode), BuildJobStartAck());
+    Send(JobStartFor(printer, L"Quillon report", devMode), BuildJobStartAck(kCapPageSettings));
     for (const Bytes& page : pages) Send(BuildPage(page), BuildPageAck());
     Send(BuildJobEnd(), BuildJobEndAck());
   }
@@ -46,7 +64,7 @@ TEST_F(PlaybackTest, AJobOfThreePagesPrintsOneDocumentOfThreePages) {
   SendJob(kPrinterA, {MakePageMetafile(1), MakePageMetafile(2), MakePageMetafile(3)});
   const auto acks = server_.Messages("QSpl");
   ASSERT_EQ(acks.size(), 5u);
-  EXPECT_EQ(acks[0].size(), 4u);
+  EXPECT_EQ(acks[0], BuildJobStartAck(kCapPageSettings));  // announces what an original server ignores
   for (int page = 1; page <= 3; ++page) EXPECT_EQ(acks[page].size(), kPageAckSize);
   EXPECT_EQ(acks[4].size(), 4u);
   const std::string printed = ReadFileText(outputA_);
@@ -71,7 +89,7 @@ TEST_F(PlaybackTest, AnInvalidPageIsSkipped) {
 }
 
 TEST_F(PlaybackTest, ASecondJobStartAbortsTheOpenJob) {
-  Send(JobStartFor(kPrinterA, L"first"), BuildJobStartAck());
+  Send(JobStartFor(kPrinterA, L"first"), BuildJobStartAck(kCapPageSettings));
   Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
   SendJob(kPrinterB, {MakePageMetafile(2)});
   EXPECT_FALSE(FileExists(outputA_));
@@ -79,6 +97,7 @@ TEST_F(PlaybackTest, ASecondJobStartAbortsTheOpenJob) {
 }
 
 TEST_F(PlaybackTest, PagesAndJobEndWithoutAJobAreAcknowledgedOnly) {
+  Send(BuildPageSettings(Block(JobDevMode(DM_ORIENTATION, DMORIENT_LANDSCAPE))), BuildPageSettingsAck());
   Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
   Send(BuildJobEnd(), BuildJobEndAck());
   Send(BuildJobEnd(), BuildJobEndAck());
@@ -87,7 +106,7 @@ TEST_F(PlaybackTest, PagesAndJobEndWithoutAJobAreAcknowledgedOnly) {
 }
 
 TEST_F(PlaybackTest, AReconnectionAbortsTheOpenJob) {
-  Send(JobStartFor(kPrinterA, L"dropped"), BuildJobStartAck());
+  Send(JobStartFor(kPrinterA, L"dropped"), BuildJobStartAck(kCapPageSettings));
   Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
   client_.Disconnect();
   client_.Connect();
@@ -97,7 +116,7 @@ TEST_F(PlaybackTest, AReconnectionAbortsTheOpenJob) {
 }
 
 TEST_F(PlaybackTest, TerminationAbortsTheOpenJob) {
-  Send(JobStartFor(kPrinterA, L"dropped"), BuildJobStartAck());
+  Send(JobStartFor(kPrinterA, L"dropped"), BuildJobStartAck(kCapPageSettings));
   Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
   const size_t threads = ThreadCount();
   client_.Terminate();
@@ -127,6 +146,22 @@ TEST_F(PlaybackTest, TheJobsOrientationIsTakenEvenWithoutItsBitInTheJobsMask) {
   EXPECT_NE(ReadFileText(outputA_).find("%%Orientation: Landscape"), std::string::npos);
 }
 
+// A landscape page between portrait ones, as an application that turns one page writes it: the
+// page comes out on a landscape page, the next one on portrait again, nothing stretched.
+TEST_F(PlaybackTest, PageSettingsApplyFromTheNextPageOnUntilTheNextSettings) {
+  const Bytes landscape = BuildPageSettings(Block(JobDevMode(DM_ORIENTATION, DMORIENT_LANDSCAPE)));
+  const Bytes portrait = BuildPageSettings(Block(JobDevMode(DM_ORIENTATION, DMORIENT_PORTRAIT)));
+  Send(JobStartFor(kPrinterA, L"mixed"), BuildJobStartAck(kCapPageSettings));
+  Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
+  Send(landscape, BuildPageSettingsAck());
+  Send(BuildPage(MakePageMetafile(2, 27940, 21590)), BuildPageAck());
+  Send(Bytes(landscape.begin(), landscape.end() - 1), BuildPageSettingsAck());  // malformed: ignored
+  Send(portrait, BuildPageSettingsAck());
+  Send(BuildPage(MakePageMetafile(3)), BuildPageAck());
+  Send(BuildJobEnd(), BuildJobEndAck());
+  EXPECT_EQ(PageOrientations(ReadFileText(outputA_)), (std::vector<std::string>{"Portrait", "Landscape", "Portrait"}));
+}
+
 TEST_F(PlaybackTest, MalformedJobStartsAreAcknowledgedAndOpenNoJob) {
   const Bytes valid = JobStartFor(kPrinterA, L"doc");
   Bytes shortStart(valid.begin(), valid.begin() + 100);
@@ -135,7 +170,7 @@ TEST_F(PlaybackTest, MalformedJobStartsAreAcknowledgedAndOpenNoJob) {
   Bytes noNul = valid;
   noNul.resize(noNul.size() - 2);  // the printer name, laid in last, loses its NUL
   for (const Bytes& malformed : {shortStart, nameOutside, noNul}) {
-    Send(malformed, BuildJobStartAck());
+    Send(malformed, BuildJobStartAck(kCapPageSettings));
     Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
     Send(BuildJobEnd(), BuildJobEndAck());
   }
@@ -150,7 +185,7 @@ TEST_F(PlaybackTest, PagesWhoseDataRunsPastTheMessageAreAcknowledgedAndSkipped) 
   Bytes sizePast = BuildPage(MakePageMetafile(1));
   sizePast[PageLayout::kDataSize + 3] = 0x7F;
   Bytes shortPage = {4, 0, 0, 0, 1, 0, 0};
-  Send(JobStartFor(kPrinterA, L"doc"), BuildJobStartAck());
+  Send(JobStartFor(kPrinterA, L"doc"), BuildJobStartAck(kCapPageSettings));
   for (const Bytes& malformed : {offsetPast, sizePast, shortPage}) Send(malformed, BuildPageAck());
   Send(BuildPage(MakePageMetafile(2)), BuildPageAck());
   Send(BuildJobEnd(), BuildJobEndAck());

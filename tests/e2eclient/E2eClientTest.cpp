@@ -23,6 +23,7 @@
 #include "PrinterListMessages.h"
 #include "SimLinkReceiver.h"
 #include "SimLinkSender.h"
+#include "SpoolExtension.h"
 #include "SpoolMessages.h"
 #include "WideText.h"
 
@@ -314,7 +315,7 @@ TEST_F(E2eClientTest, ReportsItsPrintersAndPrintsAJobSentOverTheLink) {
   const std::span<const uint8_t, JobStartLayout::kDevModeSize> jobSettings(
       devMode.data(), JobStartLayout::kDevModeSize);
   const auto start = BuildJobStart(jobSettings, ToU16(kInkjet), u"Quillon E2E report");
-  EXPECT_EQ(server_.Ask("QSpl", start), BuildJobStartAck());
+  EXPECT_EQ(server_.Ask("QSpl", start), BuildJobStartAck(kCapPageSettings));
   EXPECT_EQ(server_.Ask("QSpl", BuildPage(MakePageMetafile(1))), BuildPageAck());
   EXPECT_EQ(server_.Ask("QSpl", BuildJobEnd()), BuildJobEndAck());
   EXPECT_EQ(program_.Output().WaitForLine("printed", kWaitMs),

@@ -13,6 +13,8 @@
 #include "CQuilServerVirtChannel.h"
 #include "MonitorTestSupport.h"
 #include "SpoolDataFixtures.h"
+#include "JobDevMode.h"
+#include "SpoolExtension.h"
 #include "SpoolMessages.h"
 #include "TestLogFile.h"
 #include "WideText.h"
@@ -134,6 +136,8 @@ class JobForwardingTest : public MonitorTest {
   std::vector<std::vector<uint8_t>> pages_;
 };
 
+// The client here speaks the original protocol: the device settings records in the spool data
+// never reach it, and every message is byte for byte the original one.
 TEST_F(JobForwardingTest, ThreePagesGoOutInFileOrderEachAfterTheLastWasAnswered) {
   const std::vector<uint8_t> devMode = JobDevMode(220, 64);
   AddJob(ThreePageSpool(), devMode);
@@ -165,6 +169,20 @@ TEST_F(JobForwardingTest, ThreePagesGoOutInFileOrderEachAfterTheLastWasAnswered)
   EXPECT_EQ(channels_.Closes(), 1u);
   EXPECT_EQ(channels_.InvalidCloses(), 0u);
   EXPECT_EQ(spooler_.OpenHandles(), 0u);
+}
+
+TEST_F(JobForwardingTest, AClientThatAnnouncedPageSettingsGetsThemBeforeThePagesTheyApplyTo) {
+  client_.Announce(kCapPageSettings | 0x80000000);  // a flag this server does not know is ignored
+  AddJob(ThreePageSpool());
+  ExpectCompleted(RunJob());
+
+  const auto received = client_.Received();
+  ASSERT_EQ(Codes(received), (std::vector<uint32_t>{MSG_START_DOC, MSG_PAGE_SETTINGS, MSG_PAGE, MSG_PAGE,
+                                                    MSG_PAGE_SETTINGS, MSG_PAGE, MSG_END_DOC}));
+  EXPECT_EQ(received[1].bytes, BuildPageSettings(DevModeBlockOf(JobDevMode(220, 32))));
+  EXPECT_EQ(received[4].bytes, BuildPageSettings(DevModeBlockOf(JobDevMode(220, 0))));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(received[i < 2 ? 2 + i : 5].bytes, BuildPage(pages_[i])) << "page " << i + 1;
+  for (const auto& message : received) EXPECT_TRUE(message.previousAnswerRead);
 }
 
 TEST_F(JobForwardingTest, ChannelIsOpenedAsTheSpoolerAndTheCallersIdentityRestored) {

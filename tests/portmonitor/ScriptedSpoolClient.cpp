@@ -2,6 +2,7 @@
 
 #include "MessageCodes.h"
 #include "SimVirtualChannels.h"
+#include "SpoolExtension.h"
 #include "SpoolMessages.h"
 
 namespace quil::test {
@@ -10,6 +11,11 @@ namespace {
 constexpr const char* kSpoolChannel = "QSpl";
 
 }  // namespace
+
+void ScriptedSpoolClient::Announce(uint32_t capabilities) {
+  sim::Guard guard(lock_);
+  capabilities_ = capabilities;
+}
 
 void ScriptedSpoolClient::StayQuiet() {
   sim::Guard guard(lock_);
@@ -90,9 +96,20 @@ void ScriptedSpoolClient::Answer(DWORD sessionId, uint32_t code, bool fail) {
     channels.SendChunkToServer(sessionId, kSpoolChannel, 0, 0x3, {});
     return;
   }
+  std::optional<uint32_t> capabilities;
+  {
+    sim::Guard guard(lock_);
+    capabilities = capabilities_;
+  }
   switch (code) {
     case MSG_START_DOC:
-      channels.SendToServer(sessionId, kSpoolChannel, BuildJobStartAck());
+      channels.SendToServer(sessionId, kSpoolChannel,
+                            capabilities ? BuildJobStartAck(*capabilities) : BuildJobStartAck());
+      break;
+    case MSG_PAGE_SETTINGS:
+      if (capabilities && (*capabilities & kCapPageSettings)) {
+        channels.SendToServer(sessionId, kSpoolChannel, BuildPageSettingsAck());
+      }
       break;
     case MSG_PAGE:
       channels.SendToServer(sessionId, kSpoolChannel, BuildPageAck());

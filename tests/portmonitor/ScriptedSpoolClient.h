@@ -1,6 +1,8 @@
-// A scripted client end of the spool channel "QSpl": acknowledges as the client add-in does (4
-// bytes for the job start and end, 12 for a page), or stays silent, or fails at a chosen message
-// by sending a chunk the server must refuse, or holds its answer to a message until released.
+// A scripted client end of the spool channel "QSpl": acknowledges as the original protocol
+// describes (4 bytes for the job start and end, 12 for a page, no answer to any other code), or,
+// once told to announce capabilities, as a client of the extension does; or stays silent, or
+// fails at a chosen message by sending a chunk the server must refuse, or holds its answer to a
+// message until released.
 #pragma once
 
 #include <windows.h>
@@ -28,6 +30,9 @@ struct ReceivedMessage {
 
 class ScriptedSpoolClient : public sim::SimMessageSink {
  public:
+  // Answers job starts with the extended acknowledgement carrying these capabilities, and the
+  // page settings that they admit.
+  void Announce(uint32_t capabilities);
   // Never answers anything.
   void StayQuiet();
   // Answers the message with this 0-based index (counted over all messages) with a chunk that
@@ -54,6 +59,7 @@ class ScriptedSpoolClient : public sim::SimMessageSink {
   sim::CriticalSection lock_;
   UniqueHandle arrived_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
   bool quiet_ = false;
+  std::optional<uint32_t> capabilities_;  // none: the original protocol
   bool keepBytes_ = true;
   std::optional<size_t> failAt_;
   std::optional<size_t> holdAt_;
