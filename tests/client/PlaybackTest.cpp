@@ -31,7 +31,7 @@ std::vector<std::string> PageOrientations(const std::string& postScript) {
   for (size_t at = postScript.find("\n%%Page: "); at != std::string::npos; at = postScript.find("\n%%Page: ", at + 1)) {
     const size_t setupEnd = postScript.find("%%EndPageSetup", at);
     const std::string setup = postScript.substr(at, setupEnd - at);
-    orientations.push_back(setup.find(" 0 rotate") != std::string::npos ? "Portrait" : "Landscape");
+    orientations.push_back(setup.find("\n0 rotate") != std::string::npos ? "Portrait" : "Landscape");
   }
   return orientations;
 }
