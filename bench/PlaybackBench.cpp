@@ -3,8 +3,8 @@
 // The same N real EMF pages (default 12, bitmap sizes spread geometrically from 64 KiB to KIB,
 // default 1024) are printed on one printer of Wine's PostScript driver whose port is a file:
 // by the real QuillonClient.dll hosted in the simulated remote-desktop client, each message sent
-// in the channel's chunks and acknowledged before the next, and directly, as quil_e2e_direct does
-// (the printer's own settings, one document, the add-in's page playback). Runs alternate, R of each
+// in the channel's chunks and acknowledged before the next, and directly (the printer's own
+// settings, one document, the add-in's page playback). Runs alternate, R of each
 // (default 3); the best time of each counts. Before them, the client side's memory: M copies
 // (default 500) of the largest page through the add-in for a printer that does not exist, and the
 // first printed jobs, each against the idle process.
@@ -116,7 +116,7 @@ std::optional<Bytes> PrinterSettings() {
   return Bytes(bytes, bytes + own->dmSize + own->dmDriverExtra);
 }
 
-// The pages printed directly, as quil_e2e_direct prints them.
+// The pages printed directly: the printer's own settings, one document, the add-in's page playback.
 std::optional<double> PlayDirectly(const std::vector<Bytes>& pages) {
   const Stopwatch clock;
   const auto settings = PrinterSettings();

@@ -37,6 +37,25 @@ SpoolFile::SpoolFile(uint32_t version, uint32_t headerSize) {
   while (bytes_.size() < headerSize) bytes_.push_back(0xEE);
 }
 
+SpoolFile SpoolFile::WithNames(const std::wstring& document, const std::wstring& device) {
+  const auto documentAt = static_cast<uint32_t>(16);
+  const auto deviceAt = static_cast<uint32_t>(documentAt + (document.size() + 1) * 2);
+  const auto headerSize = static_cast<uint32_t>((deviceAt + (device.size() + 1) * 2 + 3) & ~size_t{3});
+  SpoolFile file(0x10000, headerSize);
+  file.bytes_.resize(8);  // version and header size
+  file.Put(documentAt);
+  file.Put(deviceAt);
+  for (const std::wstring* name : {&document, &device}) {
+    for (const wchar_t unit : *name) {
+      file.bytes_.push_back(static_cast<uint8_t>(unit));
+      file.bytes_.push_back(static_cast<uint8_t>(unit >> 8));
+    }
+    file.bytes_.insert(file.bytes_.end(), 2, 0);
+  }
+  file.bytes_.resize(headerSize);
+  return file;
+}
+
 SpoolFile& SpoolFile::Record(uint32_t type, const std::vector<uint8_t>& data) {
   Head(type, static_cast<uint32_t>(data.size()));
   bytes_.insert(bytes_.end(), data.begin(), data.end());
@@ -46,6 +65,14 @@ SpoolFile& SpoolFile::Record(uint32_t type, const std::vector<uint8_t>& data) {
 SpoolFile& SpoolFile::Head(uint32_t type, uint32_t size) {
   Put(type);
   Put(size);
+  return *this;
+}
+
+SpoolFile& SpoolFile::PageOffset(uint32_t type, size_t pageAt) {
+  const uint64_t distance = bytes_.size() - pageAt;
+  Head(type, 8);
+  Put(static_cast<uint32_t>(distance));
+  Put(static_cast<uint32_t>(distance >> 32));
   return *this;
 }
 
