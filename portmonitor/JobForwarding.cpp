@@ -20,6 +20,7 @@
 #include "MonitorEntryPoints.h"
 #include "MonitorHandles.h"
 #include "MonitorState.h"
+#include "PortSessionUser.h"
 #include "QuilLog.h"
 #include "SessionEventNames.h"
 #include "SpoolExtension.h"
@@ -197,6 +198,7 @@ BOOL WINAPI QPStartDocPort(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD l
     if (!details) return TRUE;
     Log(L"QPStartDocPort Print Job Name: %s [%d]", details->documentName.c_str(),
         static_cast<int>(details->documentName.size()));
+    if (!SessionBelongsToPortUser(*settings)) return TRUE;
     ForwardJob(*settings, *sessionJobLock, *details, job.get());
     return TRUE;
   } catch (...) {

@@ -19,20 +19,28 @@
 namespace quil {
 namespace {
 
-constexpr DWORD kPrinterEnumFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
-
 DWORD StringBytes(const std::wstring& text) { return static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)); }
 
 // The per-user filter. A caller that is not impersonating anybody (the spooler itself) sees every
 // port; an impersonated user sees a port only if it is the whole port field of a printer that the
-// user can enumerate.
+// user can enumerate; a caller whose identity cannot be told sees none.
+//
+// Session printers are local printers of this server, so only local printers are listed, at the
+// lightest level that names their ports: listing connections would wait for their print servers.
 class PortVisibility {
  public:
   PortVisibility() {
     UniqueHandle token;
-    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, token.put())) return;
+    const bool impersonating = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, token.put());
+    if (!impersonating && GetLastError() == ERROR_NO_TOKEN) return;
     filtered_ = true;
-    LoadUsersPrinterPorts();
+    if (impersonating) {
+      LoadUsersPrinterPorts();
+      return;
+    }
+    const DWORD error = GetLastError();
+    Log(L"OpenThreadToken failed: no session port is listed");
+    LogErrorText(error);
   }
 
   bool IsPortVisible(const std::wstring& portName) const {
@@ -47,14 +55,14 @@ class PortVisibility {
   void LoadUsersPrinterPorts() {
     DWORD needed = 0;
     DWORD returned = 0;
-    if (EnumPrintersW(kPrinterEnumFlags, nullptr, 2, nullptr, 0, &needed, &returned) ||
+    if (EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 5, nullptr, 0, &needed, &returned) ||
         GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
       return;
     }
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[needed]);
-    if (!buffer || !EnumPrintersW(kPrinterEnumFlags, nullptr, 2, buffer.get(), needed, &needed, &returned)) return;
-    if (static_cast<uint64_t>(returned) * sizeof(PRINTER_INFO_2W) > needed) return;
-    const auto* printers = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.get());
+    if (!buffer || !EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 5, buffer.get(), needed, &needed, &returned)) return;
+    if (static_cast<uint64_t>(returned) * sizeof(PRINTER_INFO_5W) > needed) return;
+    const auto* printers = reinterpret_cast<const PRINTER_INFO_5W*>(buffer.get());
     for (DWORD i = 0; i < returned; ++i) {
       if (printers[i].pPortName) printerPorts_.emplace_back(printers[i].pPortName);
     }
@@ -132,12 +140,14 @@ BOOL WINAPI QPEnumPorts(HANDLE monitor, LPWSTR, DWORD level, LPBYTE ports, DWORD
     }
     *needed = 0;
     *returned = 0;
-    ScopedLock lock(MonitorLock());
     if (level != 1 && level != 2) {
       SetLastError(ERROR_INVALID_LEVEL);
       return FALSE;
     }
+    // Asked before the lock is taken: the spooler may be slow to answer, and the port commands
+    // of every logon and logoff wait for the lock.
     const PortVisibility visibility;
+    ScopedLock lock(MonitorLock());
     std::vector<const PortRecord*> visible;
     for (const PortRecord& record : PortTable::Instance().Records()) {
       if (visibility.IsPortVisible(record.portName)) visible.push_back(&record);

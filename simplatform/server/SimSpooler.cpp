@@ -56,6 +56,50 @@ std::vector<uint8_t> SelfRelativeCopy(PSECURITY_DESCRIPTOR descriptor) {
   return copy;
 }
 
+DWORD TextBytes(const std::wstring& text) { return static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)); }
+
+// Strings written from the end of the caller's buffer downwards.
+class StringPacker {
+ public:
+  explicit StringPacker(BYTE* end) : end_(end) {}
+  LPWSTR Pack(const std::wstring& text) {
+    end_ -= TextBytes(text);
+    std::memcpy(end_, text.c_str(), TextBytes(text));
+    return reinterpret_cast<LPWSTR>(end_);
+  }
+  LPWSTR PackUnlessEmpty(const std::wstring& text) { return text.empty() ? nullptr : Pack(text); }
+
+ private:
+  BYTE* end_;
+};
+
+DWORD EntrySize(DWORD level) { return level == 2 ? sizeof(PRINTER_INFO_2W) : sizeof(PRINTER_INFO_5W); }
+
+// "\\SERVER" of a connection's name "\\SERVER\Printer".
+std::wstring ServerOf(const std::wstring& connection) { return connection.substr(0, connection.find(L'\\', 2)); }
+
+DWORD ListedBytes(DWORD level, const std::wstring& name, const std::wstring& port, const std::wstring& server) {
+  DWORD bytes = EntrySize(level) + TextBytes(name) + TextBytes(port);
+  if (level == 2 && !server.empty()) bytes += TextBytes(server);
+  return bytes;
+}
+
+// One PRINTER_INFO_2W or PRINTER_INFO_5W entry; a printer of this server has no server name.
+void FillEntry(DWORD level, BYTE* entry, const std::wstring& name, const std::wstring& port, const std::wstring& server,
+               StringPacker& strings) {
+  const DWORD attributes = server.empty() ? PRINTER_ATTRIBUTE_LOCAL : PRINTER_ATTRIBUTE_NETWORK;
+  if (level == 2) {
+    auto& info = *reinterpret_cast<PRINTER_INFO_2W*>(entry);
+    info = {};
+    info.pServerName = strings.PackUnlessEmpty(server);
+    info.pPrinterName = strings.Pack(name);
+    info.pPortName = strings.Pack(port);
+    info.Attributes = attributes;
+  } else {
+    *reinterpret_cast<PRINTER_INFO_5W*>(entry) = {strings.Pack(name), strings.Pack(port), attributes, 0, 0};
+  }
+}
+
 bool OtherMembersEmpty(const PRINTER_INFO_2W& info) {
   return !info.pServerName && !info.pShareName && !info.pComment && !info.pLocation && !info.pDevMode &&
          !info.pSepFile && !info.pDatatype && !info.pParameters && !info.Attributes && !info.Priority &&
@@ -80,6 +124,9 @@ void SimSpooler::Reset() {
   deleteError_.clear();
   xcvOpenError_ = 0;
   xcvCalls_.clear();
+  connections_.clear();
+  SetPrintServersAnswering(true);
+  HoldEnumerations(false);
   journal_.clear();
   jobs_.clear();
   setJobCalls_.clear();
@@ -97,6 +144,24 @@ void SimSpooler::AddPrinterOn(const std::wstring& name, const std::wstring& port
   SimPrinter printer{name, port, L"Existing Driver", L"WinPrint", true, {}, L"", 0, L""};
   printer.onlyFor = onlyFor;
   printers_.push_back(std::move(printer));
+}
+
+void SimSpooler::AddConnection(const std::wstring& account, const std::wstring& name, const std::wstring& port) {
+  Guard guard(lock_);
+  connections_.push_back({account, name, port});
+}
+
+void SimSpooler::SetPrintServersAnswering(bool answering) {
+  answering ? SetEvent(printServersAnswer_.get()) : ResetEvent(printServersAnswer_.get());
+}
+
+void SimSpooler::HoldEnumerations(bool hold) {
+  hold ? ResetEvent(enumerationsReleased_.get()) : SetEvent(enumerationsReleased_.get());
+}
+
+size_t SimSpooler::WaitingEnumerations() {
+  Guard guard(lock_);
+  return waitingEnumerations_;
 }
 
 void SimSpooler::AddJob(const std::wstring& printer, DWORD jobId, SimJob job) {
@@ -443,44 +508,75 @@ void SimRepeatedPages::CopyAt(uint64_t offset, uint8_t* buffer, size_t size) con
   }
 }
 
-// Printers the calling identity may enumerate: the process's own identity sees all of them.
+// Waits, without holding the spooler's lock, while the spooler is held and, for an enumeration
+// that asks print servers, while they do not answer.
+void SimSpooler::WaitForEnumeration(bool asksPrintServers) {
+  const HANDLE conditions[] = {enumerationsReleased_.get(), printServersAnswer_.get()};
+  const DWORD count = asksPrintServers ? 2 : 1;
+  if (WaitForMultipleObjects(count, conditions, TRUE, 0) < WAIT_OBJECT_0 + count) return;
+  {
+    Guard guard(lock_);
+    ++waitingEnumerations_;
+  }
+  WaitForMultipleObjects(count, conditions, TRUE, INFINITE);
+  Guard guard(lock_);
+  --waitingEnumerations_;
+}
+
+// Local printers the calling identity may enumerate (the process's own identity sees all of
+// them), then the calling account's connections.
+std::vector<SimSpooler::ListedPrinter> SimSpooler::Listed(DWORD flags, const std::wstring& account,
+                                                          const std::optional<std::vector<uint8_t>>& caller) {
+  std::vector<ListedPrinter> listed;
+  for (const auto& printer : printers_) {
+    const bool listedFor = account.empty() || printer.onlyFor.empty() || printer.onlyFor == account;
+    if ((flags & PRINTER_ENUM_LOCAL) && listedFor && Admits(printer, caller)) {
+      listed.push_back({printer.name, printer.port, L""});
+    }
+  }
+  for (const auto& connection : connections_) {
+    if ((flags & PRINTER_ENUM_CONNECTIONS) && connection.account == account) {
+      listed.push_back({connection.name, connection.port, ServerOf(connection.name)});
+    }
+  }
+  return listed;
+}
+
 BOOL SimSpooler::OnEnumPrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, DWORD* needed,
                                 DWORD* returned) {
   const std::wstring account = SimTerminalServer::Instance().CallingAccount();
   const auto caller = SimTerminalServer::Instance().CallingSid();
+  bool asksPrintServers = false;
+  {
+    Guard guard(lock_);
+    jobJournal_.push_back(L"EnumPrinters " + account);
+    constexpr DWORD kSimulatedFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
+    if (name || !(flags & kSimulatedFlags) || (flags & ~kSimulatedFlags) || !needed || !returned) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    if (level != 2 && level != 5) {
+      SetLastError(ERROR_INVALID_LEVEL);
+      return FALSE;
+    }
+    const auto accounts = [&account](const Connection& connection) { return connection.account == account; };
+    asksPrintServers =
+        (flags & PRINTER_ENUM_CONNECTIONS) && std::any_of(connections_.begin(), connections_.end(), accounts);
+  }
+  WaitForEnumeration(asksPrintServers);
   Guard guard(lock_);
-  jobJournal_.push_back(L"EnumPrinters " + account);
-  if (name || level != 2 || !(flags & PRINTER_ENUM_LOCAL) || !needed || !returned) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  std::vector<const SimPrinter*> visible;
-  for (const auto& printer : printers_) {
-    const bool listed = account.empty() || printer.onlyFor.empty() || printer.onlyFor == account;
-    if (listed && Admits(printer, caller)) visible.push_back(&printer);
-  }
+  const std::vector<ListedPrinter> listed = Listed(flags, account, caller);
   DWORD total = 0;
-  for (const auto* printer : visible) {
-    total += sizeof(PRINTER_INFO_2W) + (printer->name.size() + printer->port.size() + 2) * sizeof(wchar_t);
-  }
+  for (const auto& printer : listed) total += ListedBytes(level, printer.name, printer.port, printer.server);
   *needed = total;
   *returned = 0;
   if (!buffer || size < total) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
-  auto* entries = reinterpret_cast<PRINTER_INFO_2W*>(buffer);
-  BYTE* strings = buffer + size;
-  const auto pack = [&strings](const std::wstring& text) {
-    strings -= (text.size() + 1) * sizeof(wchar_t);
-    std::memcpy(strings, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
-    return reinterpret_cast<LPWSTR>(strings);
-  };
-  for (const auto* printer : visible) {
-    PRINTER_INFO_2W& entry = entries[(*returned)++];
-    entry = {};
-    entry.pPrinterName = pack(printer->name);
-    entry.pPortName = pack(printer->port);
+  StringPacker strings(buffer + size);
+  for (const auto& printer : listed) {
+    FillEntry(level, buffer + EntrySize(level) * (*returned)++, printer.name, printer.port, printer.server, strings);
   }
   return TRUE;
 }

@@ -7,10 +7,13 @@
 //
 // It also hosts jobs as the port monitor reads them: "printer,Job N" opens, GetJobW level 2 with
 // the two-call size protocol, ReadPrinter over the job's spool data in pieces of varying size,
-// and SetJobW recorded; and EnumPrintersW level 2 as the calling identity may see the printers.
-// A printer's security descriptor decides as the spooler's access check would: EnumPrintersW
-// leaves out, and OpenPrinterW refuses (ERROR_ACCESS_DENIED), a printer whose descriptor has no
-// allowed entry for the caller's SID (the local system account for the process's own identity).
+// and SetJobW recorded; and EnumPrintersW at levels 2 and 5 as the calling identity may see the
+// printers. A printer's security descriptor decides as the spooler's access check would:
+// EnumPrintersW leaves out, and OpenPrinterW refuses (ERROR_ACCESS_DENIED), a printer whose
+// descriptor has no allowed entry for the caller's SID (the local system account for the
+// process's own identity). PRINTER_ENUM_LOCAL lists the printers of this server;
+// PRINTER_ENUM_CONNECTIONS adds the calling account's connections to printers of print servers,
+// which the spooler asks those servers about: one that does not answer holds the call up.
 #pragma once
 
 #include <windows.h>
@@ -25,6 +28,7 @@
 
 #include "PortSettingsBlock.h"
 #include "SimLock.h"
+#include "UniqueHandle.h"
 
 namespace sim {
 
@@ -108,6 +112,16 @@ class SimSpooler {
   void AddExistingPrinter(const std::wstring& name);
   // A printer on `port`; `onlyFor` non-empty: only that account may enumerate it.
   void AddPrinterOn(const std::wstring& name, const std::wstring& port, const std::wstring& onlyFor = L"");
+  // A connection of `account` to the printer `name` ("\\SERVER\Printer") of a print server,
+  // whose port there is `port`.
+  void AddConnection(const std::wstring& account, const std::wstring& name, const std::wstring& port);
+  // Print servers that do not answer, as when one is down: an enumeration that asks them waits
+  // until they answer again.
+  void SetPrintServersAnswering(bool answering);
+  // A busy spooler: while held, every enumeration waits until it is released.
+  void HoldEnumerations(bool hold);
+  // Enumerations waiting for a print server or the held spooler now.
+  size_t WaitingEnumerations();
   // A job of the printer, served through "<printer>,Job <id>".
   void AddJob(const std::wstring& printer, DWORD jobId, SimJob job);
   uint64_t JobBytesRead(DWORD jobId);
@@ -165,6 +179,17 @@ class SimSpooler {
     DWORD access = 0;
     std::optional<DWORD> job;  // a "<printer>,Job <id>" handle
   };
+  struct Connection {
+    std::wstring account;
+    std::wstring name;
+    std::wstring port;
+  };
+  // One entry of an enumeration, as its PRINTER_INFO structure names it.
+  struct ListedPrinter {
+    std::wstring name;
+    std::wstring port;
+    std::wstring server;  // empty: this server
+  };
   struct HostedJob {
     SimJob job;
     uint64_t position = 0;
@@ -176,6 +201,9 @@ class SimSpooler {
   OpenHandle* FindHandle(HANDLE handle);
   HANDLE NewHandle(OpenHandle record);
   DWORD RunMonitorCommand(const std::wstring& command, const BYTE* input, DWORD inputSize);
+  void WaitForEnumeration(bool asksPrintServers);
+  std::vector<ListedPrinter> Listed(DWORD flags, const std::wstring& account,
+                                    const std::optional<std::vector<uint8_t>>& caller);
 
   CriticalSection lock_;
   std::vector<SimPrinter> printers_;
@@ -187,6 +215,10 @@ class SimSpooler {
   std::map<std::wstring, DWORD> deleteError_;
   DWORD xcvOpenError_ = 0;
   std::vector<SimXcvCall> xcvCalls_;
+  std::vector<Connection> connections_;
+  quil::UniqueHandle printServersAnswer_{CreateEventW(nullptr, TRUE, TRUE, nullptr)};
+  quil::UniqueHandle enumerationsReleased_{CreateEventW(nullptr, TRUE, TRUE, nullptr)};
+  size_t waitingEnumerations_ = 0;
   std::map<DWORD, HostedJob> jobs_;
   std::vector<SimSetJobCall> setJobCalls_;
   std::vector<std::wstring> jobJournal_;

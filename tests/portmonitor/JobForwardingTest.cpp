@@ -302,23 +302,6 @@ TEST_F(JobForwardingTest, SessionWithoutClientGetsNothingAndTheJobStillEnds) {
   EXPECT_EQ(spooler_.SetJobCalls().size(), 1u);
 }
 
-TEST_F(JobForwardingTest, PortWithoutSettingsSendsAnEmptyPrinterNameToSessionZero) {
-  const std::wstring bare = L"QPRN[5:0:9]";
-  ASSERT_EQ(AddPort(bare), 0u);
-  ScriptedSpoolClient sessionZero;
-  channels_.SetClient(0, &sessionZero);
-  AddJob(ThreePageSpool());
-  ExpectCompleted(RunJob(kJob, bare));
-  channels_.SetClient(0, nullptr);
-  const auto received = sessionZero.Received();
-  ASSERT_EQ(received.size(), 5u);
-  const auto start = ParseJobStart(received[0].bytes);
-  ASSERT_TRUE(start);
-  EXPECT_EQ(start->printerName, u"");
-  EXPECT_EQ(start->documentName, ToU16(kDocument));
-  EXPECT_EQ(client_.ReceivedCount(), 0u);
-}
-
 TEST_F(JobForwardingTest, PortRemovedWhileTheSpoolerHoldsItsHandle) {
   AddJob(ThreePageSpool());
   HANDLE handle = nullptr;
@@ -552,6 +535,59 @@ TEST_F(JobForwardingTest, MemoryStaysWithinAFewPagesWhateverThePageCount) {
               page.size(), kLongJobPages, kLongJobPages * page.size() / 1048576.0, afterShortJob / 1048576.0,
               afterLongJob / 1048576.0, kLongJobPages, growth / 1048576.0, static_cast<double>(growth) / page.size());
   EXPECT_LT(growth, 4 * page.size()) << "memory grew with the number of pages";
+}
+
+// A job goes out only to a session whose user is the port's user. A leftover port that names a
+// session someone else has logged on to since, a session that is gone, or no user at all (a port
+// that never got its settings names session 0) gets nothing, and the job ends as when no client
+// is there.
+TEST_F(JobForwardingTest, JobGoesOutOnlyToASessionOfThePortsUser) {
+  struct Case {
+    const char* what;
+    const wchar_t* user;  // null: the port gets no settings
+    DWORD session;
+    bool sent;
+  };
+  const Case cases[] = {
+      {"the port's user in her session", L"alice", kSession, true},
+      {"her name in other letter case", L"ALICE", kSession, true},
+      {"a session another user has logged on to since", L"alice", kSession + 1, false},
+      {"a session that is gone", L"alice", 9, false},
+      {"a port without settings", nullptr, 0, false},
+  };
+  sessions_.AddSession(0, L"Services");
+  ScriptedSpoolClient otherClient;
+  const DWORD otherSessions[] = {0, kSession + 1, 9};
+  for (DWORD session : otherSessions) channels_.SetClient(session, &otherClient);
+  const auto notSentLines = [] {
+    const auto messages = TestLogFile::Messages();
+    return std::count_if(messages.begin(), messages.end(), [](const std::string& message) {
+      return message.find("the job is not sent") != std::string::npos;
+    });
+  };
+  DWORD jobId = 40;
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.what);
+    const std::wstring port = L"QPRN[" + std::to_wstring(test.session) + L":0:" + std::to_wstring(jobId) + L"]";
+    ASSERT_EQ(AddPort(port), 0u);
+    if (test.user) {
+      ASSERT_EQ(SetPortSettings(port, kClientPrinter, test.user, test.session), 0u);
+    }
+    AddJob(ThreePageSpool(), JobDevMode(220, 0), jobId);
+    const size_t received = client_.ReceivedCount() + otherClient.ReceivedCount();
+    const size_t opens = channels_.Opens();
+    const auto notSent = notSentLines();
+    ExpectCompleted(RunJob(jobId, port));
+    EXPECT_EQ(client_.ReceivedCount() + otherClient.ReceivedCount(), received + (test.sent ? 5 : 0));
+    EXPECT_EQ(channels_.Opens(), opens + (test.sent ? 1 : 0));
+    EXPECT_EQ(spooler_.JobBytesRead(jobId) != 0, test.sent);
+    EXPECT_EQ(notSentLines(), notSent + (test.sent ? 0 : 1)) << "the reason is logged";
+    const auto journal = spooler_.JobJournal();
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), L"SetJob " + std::to_wstring(jobId) + L" 6"), 1);
+    ++jobId;
+  }
+  EXPECT_EQ(otherClient.ReceivedCount(), 0u);
+  for (DWORD session : otherSessions) channels_.SetClient(session, nullptr);
 }
 
 }  // namespace

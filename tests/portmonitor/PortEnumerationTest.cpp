@@ -35,6 +35,46 @@ class PortEnumerationTest : public MonitorTest {
     ASSERT_EQ(AddPort(kPort1), 0u);
     ASSERT_EQ(AddPort(kPort2), 0u);
   }
+
+  // Alice's enumeration of the ports, on a thread of its own as a spooler thread serving her.
+  struct AliceEnumeration {
+    PortEnumerationTest* test;
+    std::vector<std::wstring> ports;
+  };
+  static DWORD EnumerateAsAlice(void* context) {
+    auto* run = static_cast<AliceEnumeration*>(context);
+    ActAsSessionUser alice(kSession);
+    run->ports = run->test->EnumeratedPorts();
+    return 0;
+  }
+
+  // A logon's port command on a thread of its own.
+  struct PortCommand {
+    PortEnumerationTest* test;
+    std::wstring port;
+    DWORD result = kSeed;
+  };
+  static DWORD AddPortOnThread(void* context) {
+    auto* command = static_cast<PortCommand*>(context);
+    command->result = command->test->AddPort(command->port);
+    return 0;
+  }
+};
+
+// Acts with an anonymous impersonation token for its life, as a spooler thread serving a caller
+// it could not identify: the monitor cannot open that thread token (ERROR_CANT_OPEN_ANONYMOUS).
+class ActAnonymously {
+ public:
+  ActAnonymously() {
+    UniqueHandle process;
+    UniqueHandle anonymous;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, process.put()) &&
+        DuplicateTokenEx(process.get(), TOKEN_IMPERSONATE | TOKEN_QUERY, nullptr, SecurityAnonymous,
+                         TokenImpersonation, anonymous.put())) {
+      SetThreadToken(nullptr, anonymous.get());
+    }
+  }
+  ~ActAnonymously() { RevertToSelf(); }
 };
 
 TEST_F(PortEnumerationTest, EmptyTableGivesNothingAtBothLevels) {
@@ -165,6 +205,52 @@ TEST_F(PortEnumerationTest, UserWhoCanSeeNoPrinterSeesNoPort) {
   EXPECT_TRUE(result.ok);
   EXPECT_EQ(result.needed, 0u);
   EXPECT_EQ(result.returned, 0u);
+}
+
+TEST_F(PortEnumerationTest, CallerWhoseTokenCannotBeOpenedSeesNoPort) {
+  AddTwoPorts();
+  spooler_.AddPrinterOn(L"Laser (alice : 3)", kPort1);  // a printer that everyone may see
+  ActAnonymously anonymous;
+  HANDLE token = nullptr;
+  ASSERT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, &token));
+  ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANT_OPEN_ANONYMOUS));
+  EXPECT_EQ(EnumeratedPorts(), std::vector<std::wstring>{});
+}
+
+// A user's enumeration asks the spooler for her printers. Listing connections waits for their
+// print servers, and the spooler itself may be slow: neither holds up the port commands of other
+// sessions' logons and logoffs, and a server that does not answer does not hold up the user.
+TEST_F(PortEnumerationTest, PortCommandsGoOnWhileAUsersEnumerationWaitsForTheSpooler) {
+  struct Case {
+    const char* what;
+    void (*stall)(sim::SimSpooler&, bool);
+    bool userWaits;
+  };
+  const Case cases[] = {
+      {"a print server does not answer",
+       [](sim::SimSpooler& spooler, bool on) { spooler.SetPrintServersAnswering(!on); }, false},
+      {"the spooler is busy", [](sim::SimSpooler& spooler, bool on) { spooler.HoldEnumerations(on); }, true},
+  };
+  AddTwoPorts();
+  spooler_.AddPrinterOn(L"Laser (alice : 3)", kPort1, kAccount);
+  spooler_.AddConnection(kAccount, L"\\\\PRINTSRV\\Laser", L"IP_10.0.0.5");
+  int added = 0;
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.what);
+    test.stall(spooler_, true);
+    AliceEnumeration alice{this, {}};
+    TestThread aliceThread(&PortEnumerationTest::EnumerateAsAlice, &alice);
+    EXPECT_TRUE(WaitUntil([&] { return aliceThread.Join(0) || spooler_.WaitingEnumerations() == 1; }));
+    EXPECT_EQ(aliceThread.Join(0), !test.userWaits);
+    PortCommand command{this, L"QPRN[5:0:" + std::to_wstring(++added) + L"]"};
+    TestThread commandThread(&PortEnumerationTest::AddPortOnThread, &command);
+    EXPECT_TRUE(commandThread.Join(10000)) << "the port command waited for the user's enumeration";
+    test.stall(spooler_, false);
+    ASSERT_TRUE(commandThread.Join());
+    ASSERT_TRUE(aliceThread.Join());
+    EXPECT_EQ(command.result, 0u);
+    EXPECT_EQ(alice.ports, std::vector<std::wstring>{kPort1});
+  }
 }
 
 }  // namespace
