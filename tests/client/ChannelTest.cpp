@@ -135,7 +135,7 @@ TEST_F(ChannelTest, WithoutAWorkerEachMessageGetsTheAnswerAWorkerGives) {
     ASSERT_FALSE(byWorker.empty()) << channel << " code " << int{message[0]};
     AddinThreadGate gate;
     ASSERT_TRUE(gate.Close(LoadedAddin(), AddinThreadGate::Mode::kRefuse));
-    EXPECT_EQ(Ask(channel, message), byWorker) << channel << " code " << int{message[0]};
+    ASSERT_EQ(Ask(channel, message), byWorker) << channel << " code " << int{message[0]};
     EXPECT_GT(gate.RefusedThreads(), 0u);
   }
 }
