@@ -36,8 +36,8 @@ class CAddinChannel {
 
   // Hands `data` to the client and waits, without a time limit, until the client has finished
   // with it. True only when the client reports the write completed; false when the client refuses
-  // it, cancels it, or terminates meanwhile, and at once once the client has terminated. The data
-  // must stay untouched until this returns. Waiting writes on one channel take turns: the
+  // it, cancels it, or terminates meanwhile; false at once after the client has terminated. The
+  // data must stay untouched until this returns. Waiting writes on one channel take turns: the
   // channel's write events serve one of them at a time.
   bool Write(const void* data, DWORD length);
   // Hands `data` to the client without waiting for it: for an answer from the client's own
