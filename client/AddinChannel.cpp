@@ -3,6 +3,8 @@
 #include <cstring>
 #include <span>
 
+#include "WorkerThread.h"
+
 namespace {
 
 VOID VCAPITYPE InitEventProc(LPVOID initHandle, UINT event, LPVOID, UINT) {
@@ -23,6 +25,13 @@ VOID VCAPITYPE OpenEventProc(DWORD openHandle, UINT event, LPVOID data, UINT32 l
   }
 }
 
+// How long the client's termination waits for the add-in's workers to end (an aborted job, a
+// write that termination woke) before the client goes on to unload the add-in.
+constexpr DWORD kWorkerEndMs = 5000;
+
+// The user data of every detached write, which tells its write events from a waiting write's.
+char g_detachedWrite = 0;
+
 quil::UniqueHandle CreateAutoResetEvent() {
   return quil::UniqueHandle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
 }
@@ -35,14 +44,14 @@ CAddinChannel::CAddinChannel(std::string name, const CHANNEL_ENTRY_POINTS* entry
       entryPoints_(entryPoints),
       writeComplete_(CreateAutoResetEvent()),
       writeCancelled_(CreateAutoResetEvent()),
-      terminated_(CreateAutoResetEvent()),
+      terminatedEvent_(CreateAutoResetEvent()),
       handler_(handler) {}
 
 std::unique_ptr<CAddinChannel> CAddinChannel::Create(std::string name,
                                                      const CHANNEL_ENTRY_POINTS* entryPoints,
                                                      IQuilVirtChannelCallback* handler) {
   std::unique_ptr<CAddinChannel> channel(new CAddinChannel(std::move(name), entryPoints, handler));
-  if (!channel->writeComplete_ || !channel->writeCancelled_ || !channel->terminated_) {
+  if (!channel->writeComplete_ || !channel->writeCancelled_ || !channel->terminatedEvent_) {
     return nullptr;
   }
   return channel;
@@ -60,12 +69,32 @@ void CAddinChannel::Close() { entryPoints_->pVirtualChannelClose(openHandle_); }
 
 bool CAddinChannel::Write(const void* data, DWORD length) {
   quil::ScopedLock turn(writeLock_);
-  void* bytes = const_cast<void*>(data);
-  if (entryPoints_->pVirtualChannelWrite(openHandle_, bytes, length, bytes) != CHANNEL_RC_OK) {
-    return false;
-  }
-  const HANDLE events[] = {writeComplete_.get(), writeCancelled_.get(), terminated_.get()};
+  if (!HandToClient(data, length, const_cast<void*>(data))) return false;
+  const HANDLE events[] = {writeComplete_.get(), writeCancelled_.get(), terminatedEvent_.get()};
   return WaitForMultipleObjects(3, events, FALSE, INFINITE) == WAIT_OBJECT_0;
+}
+
+bool CAddinChannel::WriteDetached(std::span<const uint8_t> data) {
+  return HandToClient(data.data(), static_cast<DWORD>(data.size()), &g_detachedWrite);
+}
+
+bool CAddinChannel::HandToClient(const void* data, DWORD length, LPVOID userData) {
+  if (terminated_) return false;
+  return entryPoints_->pVirtualChannelWrite(openHandle_, const_cast<void*>(data), length,
+                                            userData) == CHANNEL_RC_OK;
+}
+
+void CAddinChannel::OnWriteComplete(LPVOID userData) {
+  if (userData != &g_detachedWrite) SetEvent(writeComplete_.get());
+}
+
+void CAddinChannel::OnWriteCancelled(LPVOID userData) {
+  if (userData != &g_detachedWrite) SetEvent(writeCancelled_.get());
+}
+
+void CAddinChannel::OnTerminated() {
+  terminated_ = true;
+  SetEvent(terminatedEvent_.get());
 }
 
 void CAddinChannel::OnChunk(const void* data, UINT32 length, UINT32 totalLength, UINT32 flags) {
@@ -97,7 +126,9 @@ const CHANNEL_ENTRY_POINTS* CAddinChannelRegistry::EntryPoints() const {
 
 bool CAddinChannelRegistry::CopyEntryPoints(const CHANNEL_ENTRY_POINTS* entryPoints) {
   // The add-in calls all four entry points, so a shorter table than the one it knows is refused.
-  if (!entryPoints || entryPoints->cbSize < sizeof(CHANNEL_ENTRY_POINTS)) return false;
+  if (entryPoints_ || !entryPoints || entryPoints->cbSize < sizeof(CHANNEL_ENTRY_POINTS)) {
+    return false;
+  }
   quil::UniqueLocalMemory copy(LocalAlloc(LPTR, entryPoints->cbSize));
   if (!copy) return false;
   std::memcpy(copy.get(), entryPoints, entryPoints->cbSize);
@@ -145,6 +176,18 @@ void CAddinChannelRegistry::OnConnected(LPVOID initHandle) {
   }
 }
 
+void CAddinChannelRegistry::OnTerminated() {
+  if (terminated_) return;
+  terminated_ = true;
+  for (const auto& channel : channels_) {
+    channel->OnTerminated();
+    if (channel->Handler()) channel->Handler()->OnTerminated();
+  }
+  // The client unloads the add-in next. The workers' references keep it loaded until they end;
+  // they get a short time to end before the client goes on.
+  quil::WaitForWorkers(kWorkerEndMs);
+}
+
 void CAddinChannelRegistry::OnInitEvent(LPVOID initHandle, UINT event) {
   switch (event) {
     case CHANNEL_EVENT_CONNECTED:
@@ -154,10 +197,7 @@ void CAddinChannelRegistry::OnInitEvent(LPVOID initHandle, UINT event) {
       for (const auto& channel : channels_) channel->Close();
       break;
     case CHANNEL_EVENT_TERMINATED:
-      for (const auto& channel : channels_) {
-        channel->OnTerminated();
-        if (channel->Handler()) channel->Handler()->OnTerminated();
-      }
+      OnTerminated();
       break;
     default:
       break;
@@ -173,10 +213,10 @@ void CAddinChannelRegistry::OnOpenEvent(DWORD openHandle, UINT event, LPVOID dat
       channel->OnChunk(data, length, totalLength, flags);
       break;
     case CHANNEL_EVENT_WRITE_COMPLETE:
-      channel->OnWriteComplete();
+      channel->OnWriteComplete(data);
       break;
     case CHANNEL_EVENT_WRITE_CANCELLED:
-      channel->OnWriteCancelled();
+      channel->OnWriteCancelled(data);
       break;
     default:
       break;

@@ -41,6 +41,8 @@ extern "C" UINT WINAPI Uninstall(MSIHANDLE) {
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kAddInsKey, 0, kAccess, addIns.put()) != ERROR_SUCCESS) {
     return ERROR_SUCCESS;  // nothing was ever registered
   }
-  return RegDeleteKeyW(addIns.get(), kAddinSubkey) == ERROR_SUCCESS ? ERROR_SUCCESS
-                                                                     : ERROR_INSTALL_FAILURE;
+  const LSTATUS deleted = RegDeleteKeyW(addIns.get(), kAddinSubkey);
+  // No Quillon key under the add-ins key: nothing to remove.
+  return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS
+                                                                      : ERROR_INSTALL_FAILURE;
 }

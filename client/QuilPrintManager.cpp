@@ -2,21 +2,80 @@
 
 #include <exception>
 #include <memory>
+#include <new>
 
 #include "MessageCodes.h"
 #include "PrintJob.h"
 #include "SpoolExtension.h"
 #include "WorkerThread.h"
 
-namespace {
-
-// What this add-in announces in every job-start acknowledgement.
-constexpr uint32_t kCapabilities = quil::kCapPageSettings;
-
-}  // namespace
+// The job-start acknowledgement announces what this add-in understands beyond the original
+// messages: page settings.
+CQuilPrintManager::CQuilPrintManager()
+    : jobStartAck_(quil::BuildJobStartAck(quil::kCapPageSettings)),
+      pageAck_(quil::BuildPageAck()),
+      pageSettingsAck_(quil::BuildPageSettingsAck()),
+      jobEndAck_(quil::BuildJobEndAck()) {}
 
 void CQuilPrintManager::OnData(std::vector<uint8_t> message) {
-  quil::StartWorker(std::make_unique<Work>(Work{this, std::move(message)}));
+  const std::vector<uint8_t>* answer = AnswerFor(message);
+  if (StartServing(std::move(message))) return;
+  // Unhandled, the message leaves its job incomplete; the server still waits for the answer,
+  // which goes out from the client's thread without waiting for the client.
+  RequestAbort();
+  CAddinChannel* channel = channel_;
+  if (answer && channel) channel->WriteDetached(*answer);
+}
+
+void CQuilPrintManager::OnTerminated() {
+  RequestAbort();
+  try {
+    quil::StartWorker(std::make_unique<AbortWork>(AbortWork{this}));
+  } catch (const std::bad_alloc&) {
+    // The job stays open until the add-in is unloaded.
+  }
+}
+
+bool CQuilPrintManager::StartServing(std::vector<uint8_t> message) {
+  try {
+    return quil::StartWorker(std::make_unique<Work>(Work{this, std::move(message)}));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void CQuilPrintManager::Serve(std::vector<uint8_t> message) {
+  const std::vector<uint8_t>* answer = AnswerFor(message);
+  AbortIfRequested();
+  try {
+    Handle(std::move(message));
+  } catch (...) {
+    // Handling answers as its last step: a failure before it (out of memory) leaves the answer
+    // to be given here.
+    if (answer) Acknowledge(*answer);
+  }
+  // A reconnection or the client's end while this worker was busy.
+  AbortIfRequested();
+}
+
+const std::vector<uint8_t>* CQuilPrintManager::AnswerFor(std::span<const uint8_t> message) const {
+  switch (quil::ReadMessageCode(message).value_or(UINT32_MAX)) {
+    case quil::MSG_START_DOC:
+      return &jobStartAck_;
+    case quil::MSG_PAGE:
+      return &pageAck_;
+    case quil::MSG_END_DOC:
+      return &jobEndAck_;
+    case quil::MSG_PAGE_SETTINGS:
+      return &pageSettingsAck_;
+    default:
+      return nullptr;
+  }
+}
+
+void CQuilPrintManager::AbortIfRequested() {
+  quil::ScopedLock hold(lock_);
+  if (abortRequested_.exchange(false)) AbortJobLocked();
 }
 
 void CQuilPrintManager::Handle(std::vector<uint8_t> message) {
@@ -52,7 +111,7 @@ void CQuilPrintManager::StartJob(std::span<const uint8_t> message) {
       }
     }
   }
-  Acknowledge(quil::BuildJobStartAck(kCapabilities));
+  Acknowledge(jobStartAck_);
 }
 
 void CQuilPrintManager::PrintPage(std::vector<uint8_t> message) {
@@ -62,7 +121,7 @@ void CQuilPrintManager::PrintPage(std::vector<uint8_t> message) {
     if (printerDC_ && metafile) quil::PlayPage(printerDC_.get(), *metafile);
   }
   if (CAddinChannel* channel = channel_) channel->Recycle(std::move(message));
-  Acknowledge(quil::BuildPageAck());
+  Acknowledge(pageAck_);
 }
 
 void CQuilPrintManager::SetPageSettings(std::span<const uint8_t> message) {
@@ -71,7 +130,7 @@ void CQuilPrintManager::SetPageSettings(std::span<const uint8_t> message) {
     const auto settings = quil::ParsePageSettings(message);
     if (printerDC_ && settings) quil::ApplyPageSettings(printerDC_.get(), printerSettings_, *settings);
   }
-  Acknowledge(quil::BuildPageSettingsAck());
+  Acknowledge(pageSettingsAck_);
 }
 
 void CQuilPrintManager::EndJob() {
@@ -82,12 +141,7 @@ void CQuilPrintManager::EndJob() {
       printerDC_.reset();
     }
   }
-  Acknowledge(quil::BuildJobEndAck());
-}
-
-void CQuilPrintManager::AbortJob() {
-  quil::ScopedLock hold(lock_);
-  AbortJobLocked();
+  Acknowledge(jobEndAck_);
 }
 
 void CQuilPrintManager::AbortJobLocked() {

@@ -17,18 +17,26 @@
 
 class CQuilPrintManager final : public IQuilVirtChannelCallback {
  public:
+  CQuilPrintManager();
+
   void OnConnected(CAddinChannel* channel) override { channel_ = channel; }
-  // A new connection or the client's end discards the job in progress.
-  void OnReconnected(CAddinChannel*) override { AbortJob(); }
+  // A new connection discards the job in progress: the next worker aborts it, at the latest the
+  // one of the new connection's first message.
+  void OnReconnected(CAddinChannel*) override { RequestAbort(); }
   // Handles the message on a worker thread of its own, which owns the message.
   void OnData(std::vector<uint8_t> message) override;
-  void OnTerminated() override { AbortJob(); }
+  // The client's end discards the job in progress, on a worker of its own.
+  void OnTerminated() override;
 
  private:
   struct Work {
     CQuilPrintManager* handler;
     std::vector<uint8_t> message;
-    void Run() { handler->Handle(std::move(message)); }
+    void Run() { handler->Serve(std::move(message)); }
+  };
+  struct AbortWork {
+    CQuilPrintManager* handler;
+    void Run() { handler->AbortIfRequested(); }
   };
 
   void Handle(std::vector<uint8_t> message);
@@ -42,13 +50,30 @@ class CQuilPrintManager final : public IQuilVirtChannelCallback {
   void SetPageSettings(std::span<const uint8_t> message);
   void EndJob();
 
-  void AbortJob();
   void AbortJobLocked();
   void Acknowledge(const std::vector<uint8_t>& ack);
 
+  // Dispatch, workers and aborts. Every message of this channel is answered, also when no worker
+  // can be started or its handling fails; the client's threads only ever signal an abort, which
+  // a worker carries out between its steps.
+  bool StartServing(std::vector<uint8_t> message);
+  void Serve(std::vector<uint8_t> message);
+  // The prebuilt acknowledgement of a message; null for a message without one.
+  const std::vector<uint8_t>* AnswerFor(std::span<const uint8_t> message) const;
+  void RequestAbort() { abortRequested_ = true; }
+  void AbortIfRequested();
+
   std::atomic<CAddinChannel*> channel_{nullptr};
-  // Guards the printer DC: workers draw on it while the client's thread may abort the job.
+  // Guards the printer DC: workers draw on it, and a worker from before a reconnection may still
+  // be inside a slow driver call while the next one starts.
   quil::CriticalSection lock_;
   quil::UniqueDC printerDC_;  // the job in progress; null while no job is open
   std::vector<uint8_t> printerSettings_;  // the job's printer's own DEVMODEW
+  std::atomic<bool> abortRequested_{false};
+  // Each acknowledgement built once, so that answering takes no memory and the bytes stay in
+  // place for a write that is not waited for.
+  const std::vector<uint8_t> jobStartAck_;
+  const std::vector<uint8_t> pageAck_;
+  const std::vector<uint8_t> pageSettingsAck_;
+  const std::vector<uint8_t> jobEndAck_;
 };

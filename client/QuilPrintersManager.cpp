@@ -5,6 +5,7 @@
 #include <winspool.h>
 
 #include <memory>
+#include <new>
 
 #include "WideText.h"
 #include "WorkerThread.h"
@@ -12,17 +13,22 @@
 namespace {
 
 constexpr DWORD kEnumFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
+// Level 4 holds names and attributes, which the spooler keeps locally: a connection's print server
+// is not contacted, so a computer away from its print servers does not wait for them.
+constexpr DWORD kEnumLevel = 4;
 
 std::vector<std::u16string> EnumeratePrinterNames() {
   DWORD needed = 0;
   DWORD count = 0;
-  if (EnumPrintersW(kEnumFlags, nullptr, 2, nullptr, 0, &needed, &count) ||
+  if (EnumPrintersW(kEnumFlags, nullptr, kEnumLevel, nullptr, 0, &needed, &count) ||
       GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
     return {};
   }
   std::vector<BYTE> buffer(needed);
-  if (!EnumPrintersW(kEnumFlags, nullptr, 2, buffer.data(), needed, &needed, &count)) return {};
-  const auto* printers = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
+  if (!EnumPrintersW(kEnumFlags, nullptr, kEnumLevel, buffer.data(), needed, &needed, &count)) {
+    return {};
+  }
+  const auto* printers = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
   std::vector<std::u16string> names;
   for (DWORD i = 0; i < count; ++i) {
     names.push_back(quil::ToU16(printers[i].pPrinterName ? printers[i].pPrinterName : L""));
@@ -47,22 +53,30 @@ void CQuilPrintersManager::TakeSnapshot() {
   if (snapshotTaken_) return;
   snapshotTaken_ = true;
   try {
-    snapshot_.names = EnumeratePrinterNames();
-    snapshot_.defaultName = ReadDefaultPrinterName();
+    answers_ = quil::PrinterListAnswers({EnumeratePrinterNames(), ReadDefaultPrinterName()});
   } catch (...) {
     // Out of memory while loading: the add-in reports no printers rather than failing to load.
-    snapshot_ = {};
   }
 }
 
 void CQuilPrintersManager::OnData(std::vector<uint8_t> message) {
-  // Each worker gets the request it answers, so requests that arrive back to back are each
+  // Each worker gets the answer it writes, so requests that arrive back to back are each
   // answered once, even from a server that does not wait for the previous reply.
-  quil::StartWorker(std::make_unique<Request>(Request{this, std::move(message)}));
+  const std::span<const uint8_t> answer = answers_.For(message);
+  if (answer.empty() || StartWriting(answer)) return;
+  if (CAddinChannel* channel = channel_) channel->WriteDetached(answer);
 }
 
-void CQuilPrintersManager::Answer(const std::vector<uint8_t>& request) {
-  CAddinChannel* channel = channel_;
-  const auto reply = quil::AnswerPrinterListRequest(request, snapshot_);
-  if (reply && channel) channel->Write(reply->data(), static_cast<DWORD>(reply->size()));
+bool CQuilPrintersManager::StartWriting(std::span<const uint8_t> answer) {
+  try {
+    return quil::StartWorker(std::make_unique<Reply>(Reply{this, answer}));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void CQuilPrintersManager::Write(std::span<const uint8_t> answer) {
+  if (CAddinChannel* channel = channel_) {
+    channel->Write(answer.data(), static_cast<DWORD>(answer.size()));
+  }
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "AddinChannel.h"
@@ -20,20 +21,22 @@ class CQuilPrintersManager final : public IQuilVirtChannelCallback {
 
   void OnConnected(CAddinChannel* channel) override { channel_ = channel; }
   void OnReconnected(CAddinChannel*) override {}
-  // Answers the request on a worker thread of its own, which owns the request.
+  // Writes the request's answer on a worker thread of its own; when no worker can be started,
+  // from the client's thread without waiting.
   void OnData(std::vector<uint8_t> message) override;
   void OnTerminated() override {}
 
  private:
-  struct Request {
+  struct Reply {
     CQuilPrintersManager* handler;
-    std::vector<uint8_t> message;
-    void Run() { handler->Answer(message); }
+    std::span<const uint8_t> answer;  // in answers_
+    void Run() { handler->Write(answer); }
   };
 
-  void Answer(const std::vector<uint8_t>& request);
+  bool StartWriting(std::span<const uint8_t> answer);
+  void Write(std::span<const uint8_t> answer);
 
   std::atomic<CAddinChannel*> channel_{nullptr};
   bool snapshotTaken_ = false;
-  quil::PrinterSnapshot snapshot_;  // read-only once taken
+  quil::PrinterListAnswers answers_;  // read-only once the snapshot is taken
 };

@@ -17,19 +17,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   snapshot.defaultName = u"P1";
   const std::span<const uint8_t> request(data + 1, size - 1);
-  const auto reply = AnswerPrinterListRequest(request, snapshot);
-  if (!reply) return 0;
+  const PrinterListAnswers answers(snapshot);
+  const auto reply = answers.For(request);
+  if (reply.empty()) return 0;
   const auto code = ReadMessageCode(request);
   fuzz::Require(code == MSG_GET_PRINTERS || code == MSG_GET_PRINTER);
   if (code == MSG_GET_PRINTERS) {
-    fuzz::Require(ParsePrinterCountReply(*reply) == snapshot.names.size());
+    fuzz::Require(ParsePrinterCountReply(reply) == snapshot.names.size());
     return 0;
   }
   const auto index = ParsePrinterRequest(request);
   fuzz::Require(index && *index < snapshot.names.size());
-  const auto record = ParsePrinterRecord(*reply);
+  const auto record = ParsePrinterRecord(reply);
   fuzz::Require(record && record->name == snapshot.names[*index]);
   fuzz::Require(record->isDefault == (*index == 1));
-  fuzz::Require(reply->size() == PrinterRecordLayout::kFixedSize + 2 * (record->name.size() + 1));
+  fuzz::Require(reply.size() == PrinterRecordLayout::kFixedSize + 2 * (record->name.size() + 1));
   return 0;
 }

@@ -3,9 +3,26 @@
 #include <algorithm>
 #include <cstddef>
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 namespace quil {
+
+namespace {
+
+// Reserves `size` bytes in an empty buffer; false if the memory cannot be had.
+bool TryReserve(std::vector<uint8_t>& buffer, std::size_t size) {
+  try {
+    buffer.reserve(size);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;  // more than a vector can hold (a 32-bit process)
+  }
+}
+
+}  // namespace
 
 CQuilMessageAssembler::Result CQuilMessageAssembler::AddChunk(std::span<const uint8_t> data,
                                                               uint32_t totalLength,
@@ -37,17 +54,16 @@ bool CQuilMessageAssembler::Begin(uint32_t totalLength) {
   const std::size_t grown = std::min<std::size_t>(2 * spare_.capacity(), maxTotal_);
   buffer_ = std::exchange(spare_, {});
   buffer_.clear();
-  try {
-    if (buffer_.capacity() < totalLength) {
-      buffer_ = {};
-      buffer_.reserve(std::max<std::size_t>(totalLength, grown));
-    }
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  if (buffer_.capacity() < totalLength && !ReserveFresh(totalLength, grown)) return false;
   total_ = totalLength;
   inProgress_ = true;
   return true;
+}
+
+bool CQuilMessageAssembler::ReserveFresh(std::size_t needed, std::size_t grown) {
+  buffer_ = {};  // the spare that did not fit is given up first
+  if (grown > needed && TryReserve(buffer_, grown)) return true;
+  return TryReserve(buffer_, needed);
 }
 
 CQuilMessageAssembler::Result CQuilMessageAssembler::Refuse() {

@@ -1,6 +1,7 @@
 // Joins one message from the chunks in which a virtual channel delivers it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -36,12 +37,14 @@ class CQuilMessageAssembler {
   // Gives a taken message's storage back once its owner is done with it: the next message is
   // joined there if it fits, so that a long job does not take fresh memory for every message.
   // One storage is kept; a message that does not fit gets new storage at least twice as large
-  // (within the largest total accepted).
+  // (within the largest total accepted), or exactly its own size when that much cannot be had.
   void Recycle(std::vector<uint8_t> storage);
 
  private:
   bool Starts(uint32_t flags) const;
   bool Begin(uint32_t totalLength);
+  // Replaces the buffer with fresh storage for `needed` bytes, `grown` if that can be had.
+  bool ReserveFresh(std::size_t needed, std::size_t grown);
   Result Refuse();
 
   StartRule rule_;

@@ -5,17 +5,24 @@
 
 namespace quil {
 
-std::optional<std::vector<uint8_t>> AnswerPrinterListRequest(std::span<const uint8_t> request,
-                                                             const PrinterSnapshot& snapshot) {
-  const auto code = ReadMessageCode(request);
-  if (code == MSG_GET_PRINTERS) {
-    return BuildPrinterCountReply(static_cast<uint32_t>(snapshot.names.size()));
+PrinterListAnswers::PrinterListAnswers() : countReply_(BuildPrinterCountReply(0)) {}
+
+PrinterListAnswers::PrinterListAnswers(const PrinterSnapshot& snapshot)
+    : countReply_(BuildPrinterCountReply(static_cast<uint32_t>(snapshot.names.size()))) {
+  records_.reserve(snapshot.names.size());
+  for (const std::u16string& name : snapshot.names) {
+    records_.push_back(
+        BuildPrinterRecord(name, !snapshot.defaultName.empty() && name == snapshot.defaultName));
   }
-  if (code != MSG_GET_PRINTER) return std::nullopt;
+}
+
+std::span<const uint8_t> PrinterListAnswers::For(std::span<const uint8_t> request) const {
+  const auto code = ReadMessageCode(request);
+  if (code == MSG_GET_PRINTERS) return countReply_;
+  if (code != MSG_GET_PRINTER) return {};
   const auto index = ParsePrinterRequest(request);
-  if (!index || *index >= snapshot.names.size()) return std::nullopt;
-  const std::u16string& name = snapshot.names[*index];
-  return BuildPrinterRecord(name, !snapshot.defaultName.empty() && name == snapshot.defaultName);
+  if (!index || *index >= records_.size()) return {};
+  return records_[*index];
 }
 
 }  // namespace quil

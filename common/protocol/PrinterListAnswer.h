@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,11 +13,23 @@ struct PrinterSnapshot {
   std::u16string defaultName;         // empty when the user has no default printer
 };
 
-// The reply to one request: the count reply for MSG_GET_PRINTERS, the printer record for
-// MSG_GET_PRINTER (default flag set when the name equals the default name exactly, letter case
-// included). nullopt, meaning no reply, for any other code, a request too short for its fields,
-// or an index not below the number of printers.
-std::optional<std::vector<uint8_t>> AnswerPrinterListRequest(std::span<const uint8_t> request,
-                                                             const PrinterSnapshot& snapshot);
+// Every reply the list can give, built once, so that answering a request takes no memory and the
+// reply stays in place for as long as this object lives.
+class PrinterListAnswers {
+ public:
+  // No printers: the count reply says 0.
+  PrinterListAnswers();
+  explicit PrinterListAnswers(const PrinterSnapshot& snapshot);
+
+  // The reply to one request: the count reply for MSG_GET_PRINTERS, the printer record for
+  // MSG_GET_PRINTER (default flag set when the name equals the default name exactly, letter case
+  // included). Empty, meaning no reply, for any other code, a request too short for its fields,
+  // or an index not below the number of printers.
+  std::span<const uint8_t> For(std::span<const uint8_t> request) const;
+
+ private:
+  std::vector<uint8_t> countReply_;
+  std::vector<std::vector<uint8_t>> records_;  // by index
+};
 
 }  // namespace quil

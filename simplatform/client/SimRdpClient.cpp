@@ -9,22 +9,52 @@ namespace sim {
 
 namespace {
 
-SimRdpClient* g_client = nullptr;
+// The clients that exist, by the slot whose entry points they gave out.
+constexpr int kSlots = 2;
+SimRdpClient* g_clients[kSlots] = {};
 
+template <int Slot>
 UINT VCAPITYPE EntryInit(LPVOID* initHandle, PCHANNEL_DEF channels, INT count, ULONG version,
                          PCHANNEL_INIT_EVENT_FN initProc) {
-  return g_client->Init(initHandle, channels, count, version, initProc);
+  return g_clients[Slot]->Init(initHandle, channels, count, version, initProc);
 }
 
+template <int Slot>
 UINT VCAPITYPE EntryOpen(LPVOID initHandle, LPDWORD openHandle, PCHAR name,
                          PCHANNEL_OPEN_EVENT_FN openProc) {
-  return g_client->Open(initHandle, openHandle, name, openProc);
+  return g_clients[Slot]->Open(initHandle, openHandle, name, openProc);
 }
 
-UINT VCAPITYPE EntryClose(DWORD openHandle) { return g_client->Close(openHandle); }
+template <int Slot>
+UINT VCAPITYPE EntryClose(DWORD openHandle) {
+  return g_clients[Slot]->Close(openHandle);
+}
 
+template <int Slot>
 UINT VCAPITYPE EntryWrite(DWORD openHandle, LPVOID data, ULONG length, LPVOID userData) {
-  return g_client->Write(openHandle, data, length, userData);
+  return g_clients[Slot]->Write(openHandle, data, length, userData);
+}
+
+template <int Slot>
+CHANNEL_ENTRY_POINTS EntryPointsOfSlot() {
+  return {sizeof(CHANNEL_ENTRY_POINTS), VIRTUAL_CHANNEL_VERSION_WIN2000, &EntryInit<Slot>,
+          &EntryOpen<Slot>, &EntryClose<Slot>, &EntryWrite<Slot>};
+}
+
+CHANNEL_ENTRY_POINTS EntryPointsOf(int slot) {
+  static_assert(kSlots == 2);
+  return slot == 0 ? EntryPointsOfSlot<0>() : EntryPointsOfSlot<1>();
+}
+
+// Takes a free slot for `client`; -1 if there is none.
+int TakeSlot(SimRdpClient* client) {
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (!g_clients[slot]) {
+      g_clients[slot] = client;
+      return slot;
+    }
+  }
+  return -1;
 }
 
 }  // namespace
@@ -32,8 +62,8 @@ UINT VCAPITYPE EntryWrite(DWORD openHandle, LPVOID data, ULONG length, LPVOID us
 SimRdpClient::SimRdpClient(SimMessageSink& server, DWORD sessionId)
     : server_(server),
       sessionId_(sessionId),
+      slot_(TakeSlot(this)),
       taskReady_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-  g_client = this;
   thread_.reset(CreateThread(nullptr, 0, &EventThread, this, 0, nullptr));
 }
 
@@ -44,9 +74,10 @@ SimRdpClient::~SimRdpClient() {
   }
   SetEvent(taskReady_.get());
   WaitForSingleObject(thread_.get(), INFINITE);
-  // The add-in stays loaded: its workers may still be running, and the process ends soon after.
+  // Without a termination the add-in stays loaded: its workers may still be running, and the
+  // process ends soon after.
   addin_.release();
-  g_client = nullptr;
+  if (slot_ >= 0) g_clients[slot_] = nullptr;
 }
 
 DWORD WINAPI SimRdpClient::EventThread(LPVOID client) {
@@ -93,20 +124,23 @@ void SimRdpClient::Run(std::function<void()> task) {
 }
 
 BOOL SimRdpClient::LoadAddin(const std::wstring& path) {
+  if (slot_ < 0) return FALSE;
   addin_.reset(LoadLibraryW(path.c_str()));
   if (!addin_) return FALSE;
   auto entry = reinterpret_cast<PVIRTUALCHANNELENTRY>(
       reinterpret_cast<void*>(GetProcAddress(addin_.get(), "VirtualChannelEntry")));
   if (!entry) return FALSE;
-  CHANNEL_ENTRY_POINTS entryPoints{sizeof(CHANNEL_ENTRY_POINTS), VIRTUAL_CHANNEL_VERSION_WIN2000,
-                                   &EntryInit, &EntryOpen, &EntryClose, &EntryWrite};
+  CHANNEL_ENTRY_POINTS entryPoints = EntryPointsOf(slot_);
   {
     Guard hold(lock_);
     inEntry_ = true;
   }
   const BOOL result = entry(&entryPoints);
-  Guard hold(lock_);
-  inEntry_ = false;
+  {
+    Guard hold(lock_);
+    inEntry_ = false;
+  }
+  if (!result) addin_.reset();
   return result;
 }
 
@@ -122,6 +156,7 @@ std::vector<SimRdpClient::Registration> SimRdpClient::Registrations() {
 UINT SimRdpClient::Init(LPVOID* initHandle, PCHANNEL_DEF channels, INT count, ULONG version,
                         PCHANNEL_INIT_EVENT_FN initProc) {
   Guard hold(lock_);
+  if (RefuseAfterTermination()) return CHANNEL_RC_NOT_INITIALIZED;
   if (!inEntry_) return CHANNEL_RC_NOT_IN_VIRTUALCHANNELENTRY;
   if (!initHandle || !channels || count <= 0 || !initProc) return CHANNEL_RC_BAD_PROC;
   InitRegistration registration{std::make_unique<char>(), {}, initProc};
@@ -138,6 +173,7 @@ UINT SimRdpClient::Init(LPVOID* initHandle, PCHANNEL_DEF channels, INT count, UL
 UINT SimRdpClient::Open(LPVOID initHandle, LPDWORD openHandle, PCHAR name,
                         PCHANNEL_OPEN_EVENT_FN openProc) {
   Guard hold(lock_);
+  if (RefuseAfterTermination()) return CHANNEL_RC_NOT_INITIALIZED;
   if (!openHandle || !name || !openProc) return CHANNEL_RC_BAD_PROC;
   const auto registration = std::find_if(
       registrations_.begin(), registrations_.end(),
@@ -156,6 +192,7 @@ UINT SimRdpClient::Open(LPVOID initHandle, LPDWORD openHandle, PCHAR name,
 
 UINT SimRdpClient::Close(DWORD openHandle) {
   Guard hold(lock_);
+  if (RefuseAfterTermination()) return CHANNEL_RC_NOT_INITIALIZED;
   OpenChannel* channel = FindOpen(openHandle);
   if (!channel) return CHANNEL_RC_BAD_CHANNEL_HANDLE;
   channel->open = false;
@@ -164,6 +201,7 @@ UINT SimRdpClient::Close(DWORD openHandle) {
 
 UINT SimRdpClient::Write(DWORD openHandle, LPVOID data, ULONG length, LPVOID userData) {
   Guard hold(lock_);
+  if (RefuseAfterTermination()) return CHANNEL_RC_NOT_INITIALIZED;
   if (!FindOpen(openHandle)) {
     ++refusedWrites_;
     return CHANNEL_RC_NOT_OPEN;
@@ -175,11 +213,8 @@ UINT SimRdpClient::Write(DWORD openHandle, LPVOID data, ULONG length, LPVOID use
   // The add-in keeps its data untouched until the write is reported, so the bytes are read only
   // when the client gets round to sending them, on its own thread.
   Post([this, openHandle, data, length, userData, outcome] {
-    {
-      // After termination the add-in no longer waits for its writes and may have freed the data.
-      Guard hold(lock_);
-      if (terminated_) return;
-    }
+    // From termination on the add-in no longer waits for its writes and may have freed the data.
+    if (Terminating()) return;
     const auto* bytes = static_cast<const uint8_t*>(data);
     CompleteWrite(openHandle, std::vector<uint8_t>(bytes, bytes + length), userData, outcome);
   });
@@ -217,27 +252,28 @@ void SimRdpClient::RaiseInitEvent(UINT event) {
     std::vector<std::pair<LPVOID, PCHANNEL_INIT_EVENT_FN>> targets;
     {
       Guard hold(lock_);
+      if (terminating_) return;
+      terminating_ = event == CHANNEL_EVENT_TERMINATED;
       for (const auto& registration : registrations_) {
         targets.emplace_back(registration.initHandle.get(), registration.initProc);
       }
     }
     for (const auto& [initHandle, initProc] : targets) initProc(initHandle, event, nullptr, 0);
+    Guard hold(lock_);
+    if (terminating_) terminated_ = true;
   });
 }
 
 void SimRdpClient::Connect() { RaiseInitEvent(CHANNEL_EVENT_CONNECTED); }
 void SimRdpClient::Disconnect() { RaiseInitEvent(CHANNEL_EVENT_DISCONNECTED); }
 void SimRdpClient::Terminate() {
-  {
-    Guard hold(lock_);
-    terminated_ = true;
-  }
   RaiseInitEvent(CHANNEL_EVENT_TERMINATED);
+  addin_.reset();
 }
 
 bool SimRdpClient::SendToClient(const std::string& channelName, std::span<const uint8_t> message) {
   const DWORD handle = OpenHandleOf(channelName);
-  if (!handle) return false;
+  if (!handle || Terminating()) return false;
   Run([this, handle, message] { DeliverChunks(handle, message); });
   return true;
 }
@@ -245,7 +281,7 @@ bool SimRdpClient::SendToClient(const std::string& channelName, std::span<const 
 bool SimRdpClient::SendBurstToClient(const std::string& channelName,
                                      const std::vector<std::vector<uint8_t>>& messages) {
   const DWORD handle = OpenHandleOf(channelName);
-  if (!handle) return false;
+  if (!handle || Terminating()) return false;
   Run([this, handle, &messages] {
     for (const auto& message : messages) DeliverChunks(handle, message);
   });
@@ -256,7 +292,8 @@ void SimRdpClient::DeliverChunks(DWORD openHandle, std::span<const uint8_t> mess
   PCHANNEL_OPEN_EVENT_FN openProc = nullptr;
   {
     Guard hold(lock_);
-    if (const OpenChannel* channel = FindOpen(openHandle)) openProc = channel->openProc;
+    const OpenChannel* channel = FindOpen(openHandle);
+    if (channel && !terminating_) openProc = channel->openProc;
   }
   if (!openProc) return;
   const auto total = static_cast<UINT32>(message.size());
@@ -269,7 +306,7 @@ void SimRdpClient::DeliverChunks(DWORD openHandle, std::span<const uint8_t> mess
 bool SimRdpClient::SendChunk(const std::string& channelName, std::span<const uint8_t> data,
                              uint32_t totalLength, uint32_t flags) {
   const DWORD handle = OpenHandleOf(channelName);
-  if (!handle) return false;
+  if (!handle || Terminating()) return false;
   SendChunkToHandle(handle, data, totalLength, flags);
   return true;
 }
@@ -282,7 +319,7 @@ void SimRdpClient::SendChunkToHandle(DWORD openHandle, std::span<const uint8_t> 
     PCHANNEL_OPEN_EVENT_FN openProc = nullptr;
     {
       Guard hold(lock_);
-      if (!channels_.empty()) openProc = channels_.front().openProc;
+      if (!channels_.empty() && !terminating_) openProc = channels_.front().openProc;
     }
     if (openProc) {
       openProc(openHandle, CHANNEL_EVENT_DATA_RECEIVED, const_cast<uint8_t*>(data.data()),
@@ -304,6 +341,21 @@ size_t SimRdpClient::AcceptedWrites() {
 size_t SimRdpClient::RefusedWrites() {
   Guard hold(lock_);
   return refusedWrites_;
+}
+
+size_t SimRdpClient::CallsAfterTermination() {
+  Guard hold(lock_);
+  return callsAfterTermination_;
+}
+
+bool SimRdpClient::RefuseAfterTermination() {
+  if (terminated_) ++callsAfterTermination_;
+  return terminated_;
+}
+
+bool SimRdpClient::Terminating() {
+  Guard hold(lock_);
+  return terminating_;
 }
 
 DWORD SimRdpClient::OpenHandleOf(const std::string& channelName) {

@@ -5,8 +5,10 @@
 // reports the write complete (or cancels it, or refuses it on a closed channel).
 //
 // All events reach the add-in on the client's one event thread, in the order they were raised, as
-// a real client's would. One client exists per process at a time: the entry points it gives the
-// add-in are plain functions.
+// a real client's would. Termination ends the client as a real one ends: after the terminated
+// event no event reaches the add-in, its entry points are gone (a call is refused and counted),
+// and the add-in is unloaded. Up to two clients exist per process at a time, as in a program that
+// hosts several connections: each gives the add-in entry points of its own.
 #pragma once
 
 #include <windows.h>
@@ -50,7 +52,8 @@ class SimRdpClient {
   SimRdpClient& operator=(const SimRdpClient&) = delete;
 
   // Loads the add-in and calls its VirtualChannelEntry; returns what that returned (FALSE if the
-  // library or the export is missing).
+  // library or the export is missing, or two clients exist already). An add-in whose entry
+  // returns FALSE is unloaded again.
   BOOL LoadAddin(const std::wstring& path);
   std::vector<Registration> Registrations();
 
@@ -60,10 +63,12 @@ class SimRdpClient {
   // Closes nothing itself: the add-in closes its channels on CHANNEL_EVENT_DISCONNECTED, one per
   // registration. Writes on a closed channel are refused.
   void Disconnect();
+  // Raises CHANNEL_EVENT_TERMINATED, one per registration, then unloads the add-in.
   void Terminate();
 
   // Delivers a message to the add-in on an open channel, as chunks flagged first and last with
-  // the total length. False if the add-in has no open channel of that name.
+  // the total length. False if the add-in has no open channel of that name or the client has
+  // terminated (as for every delivery below).
   bool SendToClient(const std::string& channelName, std::span<const uint8_t> message);
   // Delivers several messages one right after the other, as a server that does not wait for
   // replies would send them.
@@ -83,6 +88,8 @@ class SimRdpClient {
   size_t RefusedWrites();
   // The open handle of a channel; 0 if it is not open.
   DWORD OpenHandleOf(const std::string& channelName);
+  // Calls of the entry points made after the client terminated.
+  size_t CallsAfterTermination();
 
   // The entry points the add-in calls, forwarded from the plain functions it was given.
   UINT Init(LPVOID* initHandle, PCHANNEL_DEF channels, INT count, ULONG version,
@@ -116,9 +123,13 @@ class SimRdpClient {
                      WriteOutcome outcome);
   OpenChannel* FindOpen(DWORD openHandle);
   OpenChannel* FindOpen(const std::string& name);
+  // Under lock_: whether an entry-point call comes after termination, which counts it.
+  bool RefuseAfterTermination();
+  bool Terminating();
 
   SimMessageSink& server_;
   DWORD sessionId_;
+  int slot_;  // the entry points it gives the add-in; -1 if none was free
   quil::UniqueModule addin_;
 
   CriticalSection lock_;  // guards everything below and the task queue
@@ -127,9 +138,11 @@ class SimRdpClient {
   std::vector<OpenChannel> channels_;
   DWORD nextHandle_ = 0x51;
   WriteOutcome outcome_ = WriteOutcome::kComplete;
-  bool terminated_ = false;
+  bool terminating_ = false;  // from the terminated event on: nothing more reaches the add-in
+  bool terminated_ = false;   // once the add-in has handled it: the entry points are gone
   size_t acceptedWrites_ = 0;
   size_t refusedWrites_ = 0;
+  size_t callsAfterTermination_ = 0;
 
   std::deque<std::function<void()>> tasks_;
   bool stopping_ = false;

@@ -1,59 +1,22 @@
 #include "AddinThreadGate.h"
 
-#include <cstring>
-
 namespace quil::test {
 
 namespace {
 
 AddinThreadGate* g_gate = nullptr;
 
-// The import-address-table entry through which `module` calls kernel32's CreateThread.
-void** FindCreateThreadSlot(HMODULE module) {
-  auto* base = reinterpret_cast<BYTE*>(module);
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const auto& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (directory.VirtualAddress == 0) return nullptr;
-  for (auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
-       import->Name != 0; ++import) {
-    if (_stricmp(reinterpret_cast<const char*>(base + import->Name), "kernel32.dll") != 0) continue;
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->OriginalFirstThunk);
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
-    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-      const auto* byName =
-          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "CreateThread") == 0) {
-        return reinterpret_cast<void**>(&slots->u1.Function);
-      }
-    }
-  }
-  return nullptr;
-}
-
-void WriteSlot(void** slot, void* value) {
-  DWORD protection = 0;
-  VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &protection);
-  *slot = value;
-  VirtualProtect(slot, sizeof(void*), protection, &protection);
-}
-
 }  // namespace
 
-bool AddinThreadGate::Close(HMODULE module) {
-  slot_ = FindCreateThreadSlot(module);
-  if (!slot_) return false;
-  original_ = *slot_;
+bool AddinThreadGate::Close(HMODULE module, Mode mode) {
   g_gate = this;
-  WriteSlot(slot_, reinterpret_cast<void*>(&CreateHeldThread));
-  return true;
+  void* replacement = mode == Mode::kHold ? reinterpret_cast<void*>(&CreateHeldThread)
+                                          : reinterpret_cast<void*>(&RefuseThread);
+  return patch_.Apply(module, "kernel32.dll", "CreateThread", replacement);
 }
 
 void AddinThreadGate::Open() {
-  if (!slot_) return;
-  WriteSlot(slot_, original_);
-  slot_ = nullptr;
+  patch_.Restore();
   sim::Guard hold(lock_);
   for (auto& thread : held_) ResumeThread(thread.get());
   held_.clear();
@@ -64,6 +27,11 @@ size_t AddinThreadGate::HeldThreads() {
   return held_.size();
 }
 
+size_t AddinThreadGate::RefusedThreads() {
+  sim::Guard hold(lock_);
+  return refused_;
+}
+
 HANDLE WINAPI AddinThreadGate::CreateHeldThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
                                                 LPTHREAD_START_ROUTINE start, LPVOID parameter,
                                                 DWORD flags, LPDWORD threadId) {
@@ -71,6 +39,16 @@ HANDLE WINAPI AddinThreadGate::CreateHeldThread(LPSECURITY_ATTRIBUTES attributes
                                threadId);
   if (thread) g_gate->Hold(thread);
   return thread;
+}
+
+HANDLE WINAPI AddinThreadGate::RefuseThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE,
+                                            LPVOID, DWORD, LPDWORD) {
+  {
+    sim::Guard hold(g_gate->lock_);
+    ++g_gate->refused_;
+  }
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
 }
 
 void AddinThreadGate::Hold(HANDLE thread) {

@@ -1,7 +1,9 @@
 // The channel layer of the real add-in, hosted by the simulated remote-desktop client: entry,
 // registration, connection events, reassembly and the blocking write.
 #include <array>
+#include <utility>
 
+#include "AddinThreadGate.h"
 #include "ClientTestSupport.h"
 #include "PrinterListMessages.h"
 #include "SpoolMessages.h"
@@ -18,6 +20,16 @@ TEST_F(ChannelTest, ExportsItsEntryPointsUndecorated) {
     EXPECT_NE(GetProcAddress(addin.get(), name), nullptr) << name;
   }
   EXPECT_EQ(GetProcAddress(addin.get(), "VirtualChannelEntry@4"), nullptr);
+}
+
+TEST_F(ChannelTest, ASecondClientInTheSameProcessIsRefusedAndTheFirstKeepsItsChannels) {
+  LoadAndConnect();
+  RecordingServer otherServer;
+  sim::SimRdpClient other(otherServer, kSessionId + 1);
+  EXPECT_FALSE(other.LoadAddin(AddinPath()));
+  EXPECT_TRUE(other.Registrations().empty());
+  EXPECT_EQ(Ask("QPrn", BuildPrinterCountRequest()).size(), PrinterCountReplyLayout::kSize);
+  EXPECT_EQ(Ask("QSpl", BuildJobEnd()), BuildJobEndAck());
 }
 
 TEST_F(ChannelTest, RegistersBothChannelsEachUnderItsOwnInitCall) {
@@ -103,6 +115,29 @@ TEST_F(ChannelTest, NewFirstChunkRestartsAnUnfinishedMessage) {
   const Bytes request = BuildPrinterCountRequest();
   ASSERT_TRUE(client_.SendChunk("QPrn", Bytes{9, 9}, 4, CHANNEL_FLAG_FIRST));
   EXPECT_EQ(Ask("QPrn", request).size(), PrinterCountReplyLayout::kSize);
+}
+
+TEST_F(ChannelTest, WithoutAWorkerEachMessageGetsTheAnswerAWorkerGives) {
+  InstallPostScriptDriver();
+  AddFilePrinter(L"Quillon Channel Printer", L"channel.ps");
+  LoadAndConnect();
+  const Bytes devMode = JobDevMode(0, 0);
+  const Bytes jobStart =
+      BuildJobStart(std::span<const uint8_t, JobStartLayout::kDevModeSize>(devMode.data(),
+                                                                           devMode.size()),
+                    u"Quillon No Such Printer", u"doc");
+  const std::pair<std::string, Bytes> messages[] = {
+      {"QPrn", BuildPrinterCountRequest()}, {"QPrn", BuildPrinterRequest(0)},
+      {"QSpl", jobStart},                   {"QSpl", BuildPage(Bytes(3, 0))},
+      {"QSpl", BuildJobEnd()}};
+  for (const auto& [channel, message] : messages) {
+    const Bytes byWorker = Ask(channel, message);
+    ASSERT_FALSE(byWorker.empty()) << channel << " code " << int{message[0]};
+    AddinThreadGate gate;
+    ASSERT_TRUE(gate.Close(LoadedAddin(), AddinThreadGate::Mode::kRefuse));
+    ASSERT_EQ(Ask(channel, message), byWorker) << channel << " code " << int{message[0]};
+    EXPECT_GT(gate.RefusedThreads(), 0u);
+  }
 }
 
 TEST_F(ChannelTest, CancelledWriteEndsTheWorkerAndLaterWritesGoThrough) {

@@ -62,6 +62,17 @@ std::wstring TestFolder() {
 
 std::wstring AddinPath() { return sim::UnixFile(QUIL_CLIENT_DLL); }
 
+HMODULE LoadedAddin() { return GetModuleHandleW(L"QuillonClient.dll"); }
+
+bool WaitUntilAddinUnloaded() {
+  const ULONGLONG deadline = GetTickCount64() + kWaitMs;
+  while (LoadedAddin()) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
 std::wstring AddFilePrinter(const std::wstring& name, const std::wstring& outputFileName) {
   const std::wstring folder = TestFolder() + L"out";
   CreateDirectoryW(folder.c_str(), nullptr);

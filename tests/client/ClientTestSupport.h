@@ -39,6 +39,10 @@ class RecordingServer : public sim::SimMessageSink {
 
 // The add-in's DLL where the build put it.
 std::wstring AddinPath();
+// The add-in as this process has it loaded; null while it is not loaded.
+HMODULE LoadedAddin();
+// Waits (up to 20 s) until the add-in is unloaded; false on timeout.
+bool WaitUntilAddinUnloaded();
 // The folder of the test executable, with a trailing backslash.
 std::wstring TestFolder();
 

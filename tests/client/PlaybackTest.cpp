@@ -1,6 +1,9 @@
 // Job playback through the real add-in on printers of Wine's PostScript driver: what the printer
 // puts into its output file, and the acknowledgement of every message.
+#include "AddinCallHooks.h"
+#include "AddinThreadGate.h"
 #include "ClientTestSupport.h"
+#include "PrinterListMessages.h"
 #include "SpoolExtension.h"
 #include "SpoolMessages.h"
 
@@ -118,12 +121,55 @@ TEST_F(PlaybackTest, AReconnectionAbortsTheOpenJob) {
 TEST_F(PlaybackTest, TerminationAbortsTheOpenJob) {
   Send(JobStartFor(kPrinterA, L"dropped"), BuildJobStartAck(kCapPageSettings));
   Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
-  const size_t threads = ThreadCount();
   client_.Terminate();
-  // A job end that still arrives finds no document to end; its acknowledgement goes nowhere.
-  ASSERT_TRUE(client_.SendToClient("QSpl", BuildJobEnd()));
-  EXPECT_TRUE(WaitForThreadCount(threads));
+  EXPECT_TRUE(WaitUntilAddinUnloaded());
   EXPECT_FALSE(FileExists(outputA_));
+}
+
+TEST_F(PlaybackTest, AfterTerminationAHeldWorkerKeepsTheAddinLoadedAndCallsTheClientNoMore) {
+  StartDocStall stall;
+  ASSERT_TRUE(stall.Apply(LoadedAddin()));
+  ASSERT_TRUE(client_.SendToClient("QSpl", JobStartFor(kPrinterA, L"dropped")));
+  ASSERT_TRUE(stall.WaitUntilHeld());
+  // Termination waits a bounded time for the held worker, then the client unloads the add-in.
+  client_.Terminate();
+  EXPECT_NE(LoadedAddin(), nullptr);
+  stall.Release();
+  EXPECT_TRUE(WaitUntilAddinUnloaded());
+  EXPECT_FALSE(stall.TimedOut());
+  EXPECT_EQ(client_.CallsAfterTermination(), 0u);
+  EXPECT_FALSE(FileExists(outputA_));
+}
+
+TEST_F(PlaybackTest, AReconnectionReturnsAtOnceWhileAWorkerIsHeldInsideStartDoc) {
+  StartDocStall stall;
+  ASSERT_TRUE(stall.Apply(LoadedAddin()));
+  ASSERT_TRUE(client_.SendToClient("QSpl", JobStartFor(kPrinterA, L"dropped")));
+  ASSERT_TRUE(stall.WaitUntilHeld());
+  client_.Disconnect();
+  client_.Connect();
+  EXPECT_EQ(Ask("QPrn", BuildPrinterCountRequest()).size(), PrinterCountReplyLayout::kSize);
+  EXPECT_FALSE(stall.TimedOut());
+  // Let through, the worker aborts its job itself; its acknowledgement still goes out.
+  stall.Release();
+  ASSERT_TRUE(server_.WaitForMessages("QSpl", 1));
+  SendJob(kPrinterB, {MakePageMetafile(1)});
+  EXPECT_FALSE(FileExists(outputA_));
+  EXPECT_EQ(CountPostScriptPages(ReadFileText(outputB_)), 1);
+}
+
+TEST_F(PlaybackTest, APageLeftWithoutAWorkerIsAcknowledgedAndItsJobDropped) {
+  Send(JobStartFor(kPrinterA, L"incomplete"), BuildJobStartAck());
+  {
+    AddinThreadGate gate;
+    ASSERT_TRUE(gate.Close(LoadedAddin(), AddinThreadGate::Mode::kRefuse));
+    Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
+  }
+  Send(BuildPage(MakePageMetafile(2)), BuildPageAck());
+  Send(BuildJobEnd(), BuildJobEndAck());
+  EXPECT_FALSE(FileExists(outputA_));
+  SendJob(kPrinterB, {MakePageMetafile(3)});
+  EXPECT_EQ(CountPostScriptPages(ReadFileText(outputB_)), 1);
 }
 
 TEST_F(PlaybackTest, APageOfSeveralMegabytesPrints) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "AddinCallHooks.h"
 #include "AddinThreadGate.h"
 #include "ClientTestSupport.h"
 #include "PrinterListMessages.h"
@@ -123,6 +124,16 @@ TEST_F(PrinterListTest, TheListIsTakenWhenTheClientEntersTheAddinNotWhileItLoads
   DeletePrinterNamed(L"Quillon List Between");
 }
 
+TEST_F(PrinterListTest, TheListIsTakenWithoutAskingPrintServers) {
+  const UniqueModule addin(LoadLibraryW(AddinPath().c_str()));
+  PrinterEnumerationLog enumerations;
+  ASSERT_TRUE(enumerations.Apply(addin.get()));
+  LoadAndConnect();
+  EXPECT_GT(enumerations.Calls(), 0u);
+  EXPECT_EQ(enumerations.ServerQueries(), 0u);
+  EXPECT_EQ(AskCount(), EnumeratedPrinters().size());
+}
+
 TEST_F(PrinterListTest, RequestsOutsideTheListGetNoReply) {
   LoadAndConnect();
   const uint32_t count = AskCount();
@@ -150,7 +161,7 @@ TEST_F(PrinterListTest, RequestsSentBackToBackAreEachAnsweredOnce) {
     burst.push_back(BuildPrinterRequest(1));
   }
   AddinThreadGate gate;
-  ASSERT_TRUE(gate.Close(GetModuleHandleW(L"QuillonClient.dll")));
+  ASSERT_TRUE(gate.Close(LoadedAddin()));
   ASSERT_TRUE(client_.SendBurstToClient("QPrn", burst));
   EXPECT_EQ(gate.HeldThreads(), burst.size());
   gate.Open();

@@ -3,8 +3,28 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 
 #include "ByteFixtures.h"
+
+namespace quil {
+namespace {
+
+// The largest block the program's operator new hands out while a test sets it; 0: no limit.
+std::size_t g_largestAllocation = 0;
+
+}  // namespace
+}  // namespace quil
+
+// Every allocation of this program, limited while a test sets a limit.
+void* operator new(std::size_t size) {
+  if (quil::g_largestAllocation != 0 && size > quil::g_largestAllocation) throw std::bad_alloc();
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
 namespace quil {
 namespace {
@@ -75,6 +95,19 @@ TEST_P(MessageAssemblerBothRules, RecycledStorageTakesTheNextMessageThatFits) {
   taken = assembler_.TakeMessage();
   EXPECT_EQ(taken, larger);
   EXPECT_GE(taken.capacity(), 18000u);
+}
+
+TEST_P(MessageAssemblerBothRules, AMessageBeyondTheStorageTakesItsOwnSizeWhenTwiceTheStorageCannotBeHad) {
+  Feed(assembler_, Pattern(600000));
+  assembler_.Recycle(assembler_.TakeMessage());
+  const Bytes larger = Pattern(700000);
+  g_largestAllocation = larger.size();  // 700000 bytes can be had, 1200000 cannot
+  const Result last = Feed(assembler_, larger).back();
+  Bytes joined = assembler_.TakeMessage();
+  g_largestAllocation = 0;
+  EXPECT_EQ(last, Result::kComplete);
+  EXPECT_EQ(joined, larger);
+  EXPECT_EQ(joined.capacity(), larger.size());
 }
 
 TEST_P(MessageAssemblerBothRules, RefuseOverrunAndRecover) {

@@ -1,0 +1,56 @@
+#include "AddinCallHooks.h"
+
+#include <winspool.h>
+
+namespace quil::test {
+
+namespace {
+
+constexpr DWORD kHoldMs = 20000;
+
+StartDocStall* g_stall = nullptr;
+PrinterEnumerationLog* g_enumerations = nullptr;
+
+}  // namespace
+
+StartDocStall::StartDocStall()
+    : held_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      released_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+bool StartDocStall::Apply(HMODULE module) {
+  g_stall = this;
+  return patch_.Apply(module, "gdi32.dll", "StartDocW", reinterpret_cast<void*>(&HeldStartDoc));
+}
+
+bool StartDocStall::WaitUntilHeld() {
+  return WaitForSingleObject(held_.get(), kHoldMs) == WAIT_OBJECT_0;
+}
+
+void StartDocStall::Release() {
+  patch_.Restore();
+  SetEvent(released_.get());
+}
+
+int WINAPI StartDocStall::HeldStartDoc(HDC dc, const DOCINFOW* document) {
+  SetEvent(g_stall->held_.get());
+  if (WaitForSingleObject(g_stall->released_.get(), kHoldMs) != WAIT_OBJECT_0) {
+    g_stall->timedOut_ = true;
+  }
+  return StartDocW(dc, document);
+}
+
+bool PrinterEnumerationLog::Apply(HMODULE module) {
+  g_enumerations = this;
+  return patch_.Apply(module, "winspool.drv", "EnumPrintersW",
+                      reinterpret_cast<void*>(&LoggedEnumPrinters));
+}
+
+BOOL WINAPI PrinterEnumerationLog::LoggedEnumPrinters(DWORD flags, LPWSTR name, DWORD level,
+                                                      LPBYTE buffer, DWORD size, LPDWORD needed,
+                                                      LPDWORD returned) {
+  ++g_enumerations->calls_;
+  if ((flags & PRINTER_ENUM_CONNECTIONS) && level != 4) ++g_enumerations->serverQueries_;
+  return EnumPrintersW(flags, name, level, buffer, size, needed, returned);
+}
+
+}  // namespace quil::test
