@@ -6,6 +6,7 @@
 #include "AddinThreadGate.h"
 #include "ClientTestSupport.h"
 #include "PrinterListMessages.h"
+#include "SpoolExtension.h"
 #include "SpoolMessages.h"
 
 namespace quil::test {
@@ -129,7 +130,7 @@ TEST_F(ChannelTest, WithoutAWorkerEachMessageGetsTheAnswerAWorkerGives) {
   const std::pair<std::string, Bytes> messages[] = {
       {"QPrn", BuildPrinterCountRequest()}, {"QPrn", BuildPrinterRequest(0)},
       {"QSpl", jobStart},                   {"QSpl", BuildPage(Bytes(3, 0))},
-      {"QSpl", BuildJobEnd()}};
+      {"QSpl", BuildPageSettings(DevModeBlock{})}, {"QSpl", BuildJobEnd()}};
   for (const auto& [channel, message] : messages) {
     const Bytes byWorker = Ask(channel, message);
     ASSERT_FALSE(byWorker.empty()) << channel << " code " << int{message[0]};

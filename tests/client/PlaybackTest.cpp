@@ -159,7 +159,7 @@ TEST_F(PlaybackTest, AReconnectionReturnsAtOnceWhileAWorkerIsHeldInsideStartDoc)
 }
 
 TEST_F(PlaybackTest, APageLeftWithoutAWorkerIsAcknowledgedAndItsJobDropped) {
-  Send(JobStartFor(kPrinterA, L"incomplete"), BuildJobStartAck());
+  Send(JobStartFor(kPrinterA, L"incomplete"), BuildJobStartAck(kCapPageSettings));
   {
     AddinThreadGate gate;
     ASSERT_TRUE(gate.Close(LoadedAddin(), AddinThreadGate::Mode::kRefuse));
