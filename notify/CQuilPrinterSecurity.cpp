@@ -6,10 +6,7 @@ namespace quil {
 namespace {
 
 constexpr BYTE kInheritToJobs = OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE;
-// What a standard user has on a printer: print, and read its settings and security. Printing
-// preferences are the user's own (her per-user device settings) and need no more; renaming the
-// printer, changing its port, its defaults or its security, or pausing it needs
-// PRINTER_ACCESS_ADMINISTER, which only the local system account has.
+// Print, and read the printer's settings and security: what a standard user has on a printer.
 constexpr ACCESS_MASK kUserPrinterRights = PRINTER_ACCESS_USE | READ_CONTROL;
 
 HRESULT LastErrorAsHresult() {
@@ -79,7 +76,9 @@ bool CQuilPrinterSecurity::MakeDacl(HRESULT& failure) {
   dacl_.assign(sizeof(ACL) + AllowedAceSize(user) + AllowedAceSize(creatorOwner) + 2 * AllowedAceSize(system), 0);
   auto* acl = reinterpret_cast<PACL>(dacl_.data());
   const bool built = InitializeAcl(acl, static_cast<DWORD>(dacl_.size()), ACL_REVISION) &&
+                     // Her preferences are per user and need only use; the printer's setup stays the system's.
                      AddAccessAllowedAceEx(acl, ACL_REVISION, 0, kUserPrinterRights, user) &&
+                     // Each job's creator manages her own job, as on any printer.
                      AddAccessAllowedAceEx(acl, ACL_REVISION, kInheritToJobs, JOB_ALL_ACCESS, creatorOwner) &&
                      AddAccessAllowedAceEx(acl, ACL_REVISION, 0, PRINTER_ALL_ACCESS, system) &&
                      AddAccessAllowedAceEx(acl, ACL_REVISION, kInheritToJobs, JOB_ALL_ACCESS, system);

@@ -18,8 +18,8 @@ class CQuilPrintersManager {
                        const std::wstring& clientPrinterName, int printerIndex);
 
   // Port, printer and port settings, in this order. False (with nothing left behind) when the
-  // port, the printer or the port's settings could not be added: a port whose settings the
-  // monitor refused would leave the printer's jobs to whatever session it last had.
+  // port, the printer or the port's settings could not be added: a port that the monitor holds
+  // without this session's settings cannot carry the printer's jobs to the user's client.
   bool CreatePrinter();
   // Makes the printer the calling thread's user's default; the caller impersonates the user.
   bool SetAsDefaultPrinter();

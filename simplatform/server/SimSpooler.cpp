@@ -267,7 +267,8 @@ BOOL SimSpooler::OnOpenPrinter(LPWSTR name, HANDLE* handle, PRINTER_DEFAULTSW* d
   }
   // No rights asked for: the right to print, as OpenPrinterW documents.
   const ACCESS_MASK granted = Granted(*printer, caller);
-  const ACCESS_MASK wanted = access & MAXIMUM_ALLOWED ? granted : MapPrinterRights(access ? access : PRINTER_ACCESS_USE);
+  const ACCESS_MASK wanted =
+      access & MAXIMUM_ALLOWED ? granted : MapPrinterRights(access ? access : PRINTER_ACCESS_USE);
   if (!wanted || (wanted & ~granted)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;

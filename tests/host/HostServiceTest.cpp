@@ -35,7 +35,8 @@ TEST_F(HostServiceTest, SessionPrintersComeAndGoAndAJobReachesTheClientThroughTh
   EXPECT_EQ(control.Ask("wait-printers 3 1"), Lines{"ok"});
   EXPECT_EQ(control.Ask("printers"),
             (Lines{"printer Old Printer|LPT1:|", "printer " + kSessionPrinter + "|QPRN[3:0:1]|alice", "ok"}));
-  EXPECT_TRUE(WaitUntil([&] { return control.Ask("default alice") == Lines{"ok " + kSessionPrinter}; }, kSessionChangeMs));
+  EXPECT_TRUE(
+      WaitUntil([&] { return control.Ask("default alice") == Lines{"ok " + kSessionPrinter}; }, kSessionChangeMs));
 
   const std::vector<Bytes> pages = {RecordedPage(1), RecordedPage(2, 20000)};
   const std::wstring spoolFile = folder_ + L"\\job.spl";

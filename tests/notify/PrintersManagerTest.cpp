@@ -248,6 +248,71 @@ TEST_F(PrintersManagerTest, PortCommandsTheMonitorRefusesThroughItsStatusFail) {
   }
 }
 
+TEST_F(PrintersManagerTest, FailingAddPortAddsNoPrinter) {
+  spooler_.FailXcvCall(L"AddPort", ERROR_ACCESS_DENIED);
+  CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
+  EXPECT_FALSE(printer.CreatePrinter());
+  EXPECT_TRUE(spooler_.Printers().empty());
+  EXPECT_THAT(XcvCommands(), ElementsAre(L"AddPort"));
+  EXPECT_EQ(spooler_.OpenHandles(), 0u);
+}
+
+TEST_F(PrintersManagerTest, TransceiveObjectThatCannotBeOpenedFailsCreation) {
+  spooler_.FailXcvOpen(ERROR_INVALID_PRINTER_NAME);
+  CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
+  EXPECT_FALSE(printer.CreatePrinter());
+  EXPECT_TRUE(spooler_.XcvCalls().empty());
+  EXPECT_TRUE(spooler_.Printers().empty());
+}
+
+TEST_F(PrintersManagerTest, DuplicatePrinterNameRemovesTheSecondPortAgain) {
+  CQuilPrintersManager first(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
+  CQuilPrintersManager second(kSession, L"alice", aliceToken_.get(), L"Inkjet", 1);
+  ASSERT_TRUE(first.CreatePrinter());
+  EXPECT_FALSE(second.CreatePrinter());
+  EXPECT_EQ(spooler_.Printers().size(), 1u);
+  EXPECT_THAT(XcvCommands(), ElementsAre(L"AddPort", L"PortSettings", L"AddPort", L"RemovePort"));
+  EXPECT_EQ(PortNameOfInput(spooler_.XcvCalls()[3].input), L"QPRN[3:1:2]");
+  EXPECT_EQ(spooler_.Ports().count(L"QPRN[3:1:2]"), 0u);
+  EXPECT_EQ(spooler_.OpenHandles(), 1u);
+  first.RemoveUserPrinter();
+}
+
+TEST_F(PrintersManagerTest, FailingPortSettingsRemovesPrinterAndPortAgain) {
+  spooler_.FailXcvCall(L"PortSettings", ERROR_GEN_FAILURE);
+  CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
+  EXPECT_FALSE(printer.CreatePrinter());
+  EXPECT_FALSE(spooler_.Printer(L"Inkjet (alice : 3)"));
+  EXPECT_TRUE(spooler_.Ports().empty());
+  EXPECT_EQ(spooler_.OpenHandles(), 0u);
+}
+
+TEST_F(PrintersManagerTest, RemovalPurgesAndDeletesThePrinterBeforeItsPort) {
+  CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
+  ASSERT_TRUE(printer.CreatePrinter());
+  EXPECT_TRUE(printer.RemoveUserPrinter());
+  EXPECT_THAT(spooler_.Journal(),
+              ElementsAre(L"AddPort QPRN[3:0:1]", L"AddPrinter Inkjet (alice : 3)", L"PortSettings QPRN[3:0:1]",
+                          L"Purge Inkjet (alice : 3)", L"DeletePrinter Inkjet (alice : 3)", L"RemovePort QPRN[3:0:1]"));
+  EXPECT_TRUE(spooler_.Printers().empty());
+  EXPECT_TRUE(spooler_.Ports().empty());
+  EXPECT_EQ(spooler_.OpenHandles(), 0u);
+  EXPECT_EQ(spooler_.InvalidCloses(), 0u);
+}
+
+TEST_F(PrintersManagerTest, PrinterWhoseDeletionFailsStillLosesItsPortAndHandle) {
+  spooler_.FailDeletePrinter(L"Inkjet (alice : 3)", ERROR_ACCESS_DENIED);
+  {
+    CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
+    ASSERT_TRUE(printer.CreatePrinter());
+    printer.RemoveUserPrinter();
+    EXPECT_EQ(spooler_.OpenHandles(), 0u);
+  }
+  EXPECT_EQ(spooler_.InvalidCloses(), 0u) << "destruction closes nothing a second time";
+  EXPECT_TRUE(spooler_.Ports().empty());
+  EXPECT_EQ(spooler_.Journal().back(), L"RemovePort QPRN[3:0:1]");
+}
+
 // The user prints to her printer and reads it, as a standard user does; administering it
 // (renaming it, changing its port, defaults or security, purging it) is the service's alone.
 TEST_F(PrintersManagerTest, TheUserMayUseHerPrinterButNotAdministerIt) {

@@ -148,8 +148,8 @@ TEST_F(UserSessionTest, ADefaultThatIsASessionPrinterIsNeverRecordedAsTheEarlier
 
   for (const auto& entry : spooler_.Journal()) EXPECT_NE(entry, L"SetDefault CORP\\alice: Inkjet (alice : 9)");
   EXPECT_NE(spooler_.DefaultPrinterOf(kUser), L"Inkjet (alice : 9)");
-  EXPECT_EQ(TestLogFile::CountMessage("Default printer Inkjet (alice : 9) is not recorded: it may be a session printer"),
-            1u);
+  EXPECT_EQ(
+      TestLogFile::CountMessage("Default printer Inkjet (alice : 9) is not recorded: it may be a session printer"), 1u);
 }
 
 TEST_F(UserSessionTest, ARestoreOfTheEarlierDefaultThatFailsIsLogged) {
@@ -162,7 +162,8 @@ TEST_F(UserSessionTest, ARestoreOfTheEarlierDefaultThatFailsIsLogged) {
   QuilEventLogoff(kSession, nullptr);
 
   const auto messages = TestLogFile::Messages();
-  const auto failed = std::find(messages.begin(), messages.end(), "Default printer Office Laser could not be set again");
+  const auto failed =
+      std::find(messages.begin(), messages.end(), "Default printer Office Laser could not be set again");
   ASSERT_NE(failed, messages.end());
   ASSERT_NE(failed + 1, messages.end());
   EXPECT_TRUE((failed + 1)->ends_with(" [1801]")) << *(failed + 1);
