@@ -130,9 +130,10 @@ int Logon(size_t printerCount, size_t runs) {
   for (size_t i = 0; i < printerCount; ++i) list.push_back({ToU16(ClientPrinterName(i)), i == 0});
   test::ScriptedClient client(std::move(list));
   sim::SimVirtualChannels::Instance().SetClient(kSession, &client);
+  UniqueHandle token;
   CQuilPrinterSecurity security;
   HRESULT failure = S_OK;
-  if (!security.Build(CQuilPrinterSecurity::AccountName(kUser, kDomain), failure)) {
+  if (!WTSQueryUserToken(kSession, token.put()) || !security.Build(token.get(), failure)) {
     std::printf("logon: the baseline's security descriptor could not be built (0x%08lx)\n", failure);
     return 1;
   }

@@ -2,6 +2,7 @@
 
 #include "CQuilPrinterSecurity.h"
 #include "Installation.h"
+#include "MonitorTransceive.h"
 #include "PortSettingsBlock.h"
 #include "QuilLog.h"
 #include "SessionPrinterNames.h"
@@ -12,24 +13,19 @@ namespace quil {
 namespace {
 
 constexpr wchar_t kPrintProcessor[] = L"WinPrint";
-constexpr wchar_t kMonitorXcvName[] = L",XcvMonitor Quillon Port";
-constexpr DWORD kXcvOutputSize = 260;
 
 // Ports formed since the library was loaded, shared by all sessions.
 volatile LONG g_portCounter = 0;
-
-DWORD StringBytes(const std::wstring& text) { return static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)); }
 
 void LogLastError() { LogErrorText(GetLastError()); }
 
 }  // namespace
 
-CQuilPrintersManager::CQuilPrintersManager(DWORD sessionId, const std::wstring& userName,
-                                           const std::wstring& domainName, const std::wstring& clientPrinterName,
-                                           int printerIndex)
+CQuilPrintersManager::CQuilPrintersManager(DWORD sessionId, const std::wstring& userName, HANDLE userToken,
+                                           const std::wstring& clientPrinterName, int printerIndex)
     : sessionId_(sessionId),
       userName_(userName),
-      domainName_(domainName),
+      userToken_(userToken),
       printerName_(MakePrinterName(clientPrinterName, userName, sessionId)),
       clientPrinterName_(clientPrinterName),
       portName_(MakePortName(sessionId, printerIndex)),
@@ -37,8 +33,11 @@ CQuilPrintersManager::CQuilPrintersManager(DWORD sessionId, const std::wstring& 
 
 std::wstring CQuilPrintersManager::MakePrinterName(const std::wstring& clientPrinterName,
                                                    const std::wstring& userName, DWORD sessionId) {
-  const std::wstring shownName = ToWide(ClientPrinterDisplayName(ToU16(clientPrinterName)));
-  return FormatWide(L"%s (%s : %d)", shownName.c_str(), userName.c_str(), static_cast<int>(sessionId));
+  return ToWide(ClientPrinterDisplayName(ToU16(clientPrinterName))) + PrinterNameSuffix(userName, sessionId);
+}
+
+std::wstring CQuilPrintersManager::PrinterNameSuffix(const std::wstring& userName, DWORD sessionId) {
+  return FormatWide(L" (%s : %d)", userName.c_str(), static_cast<int>(sessionId));
 }
 
 std::wstring CQuilPrintersManager::MakePortName(DWORD sessionId, int printerIndex) {
@@ -54,7 +53,11 @@ bool CQuilPrintersManager::CreatePrinter() {
     RemoveSessionPort();
     return false;
   }
-  SendPortSettings();
+  if (!SendPortSettings()) {
+    Log(L"PortSettings: %s refused, its printer is removed again", portName_.c_str());
+    RemoveUserPrinter();
+    return false;
+  }
   return true;
 }
 
@@ -69,35 +72,16 @@ bool CQuilPrintersManager::RemoveUserPrinter() {
   return RemoveSessionPort();
 }
 
-bool CQuilPrintersManager::AddSessionPort() {
-  return Transceive(L"AddPort", portName_.c_str(), StringBytes(portName_));
-}
+// A port of that name that the monitor still holds (left by an earlier run of the service) is
+// refused: neither it nor its settings are taken over.
+bool CQuilPrintersManager::AddSessionPort() { return SendPortCommand(L"AddPort", portName_); }
 
-bool CQuilPrintersManager::RemoveSessionPort() {
-  return Transceive(L"RemovePort", portName_.c_str(), StringBytes(portName_));
-}
+bool CQuilPrintersManager::RemoveSessionPort() { return SendPortCommand(L"RemovePort", portName_); }
 
 bool CQuilPrintersManager::SendPortSettings() {
   const auto block = BuildPortSettingsBlock(
       {ToU16(portName_), ToU16(clientPrinterName_), ToU16(userName_), sessionId_});
-  return Transceive(L"PortSettings", block.data(), static_cast<DWORD>(block.size()));
-}
-
-// Only the transceive call's own result counts: the monitor's status is not examined.
-bool CQuilPrintersManager::Transceive(const wchar_t* command, const void* input, DWORD inputSize) {
-  PRINTER_DEFAULTSW defaults{nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
-  UniquePrinter xcv;
-  if (!OpenPrinterW(const_cast<LPWSTR>(kMonitorXcvName), xcv.put(), &defaults)) {
-    LogLastError();
-    return false;
-  }
-  BYTE output[kXcvOutputSize];
-  DWORD needed = 0;
-  DWORD status = 0;
-  const BOOL done = XcvDataW(xcv.get(), command, static_cast<PBYTE>(const_cast<void*>(input)), inputSize, output,
-                             kXcvOutputSize, &needed, &status);
-  if (!done) LogLastError();
-  return done != FALSE;
+  return SendPortCommand(L"PortSettings", block.data(), static_cast<DWORD>(block.size()));
 }
 
 bool CQuilPrintersManager::AddUserPrinter() {
@@ -112,9 +96,9 @@ bool CQuilPrintersManager::AddUserPrinter() {
   // user of the server see it and print to this user's printer: no printer then.
   CQuilPrinterSecurity security;
   HRESULT failure = S_OK;
-  if (!security.Build(CQuilPrinterSecurity::AccountName(userName_, domainName_), failure)) {
+  if (!security.Build(userToken_, failure)) {
     Log(L"AddPrinter can't get CSecurityDesc: [%d]", static_cast<int>(failure));
-    Log(L"AddPrinter: %s not added, its user's account is unknown", printerName_.c_str());
+    Log(L"AddPrinter: %s not added, its user is unknown", printerName_.c_str());
     return false;
   }
   info.pSecurityDescriptor = security.Descriptor();

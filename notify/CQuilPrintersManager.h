@@ -1,6 +1,6 @@
 // One client printer redirected into a terminal-server session: its own port, added through the
 // port monitor's transceive commands, and a spooler printer on that port that only the session's
-// user and the local system account may use.
+// user (the user of the session's token) and the local system account may use.
 #pragma once
 
 #include <windows.h>
@@ -13,11 +13,13 @@ namespace quil {
 
 class CQuilPrintersManager {
  public:
-  CQuilPrintersManager(DWORD sessionId, const std::wstring& userName, const std::wstring& domainName,
+  // The token is the session user's; it is read while the printer is made and not kept.
+  CQuilPrintersManager(DWORD sessionId, const std::wstring& userName, HANDLE userToken,
                        const std::wstring& clientPrinterName, int printerIndex);
 
   // Port, printer and port settings, in this order. False (with nothing left behind) when the
-  // port or the printer could not be added.
+  // port, the printer or the port's settings could not be added: a port that the monitor holds
+  // without this session's settings cannot carry the printer's jobs to the user's client.
   bool CreatePrinter();
   // Makes the printer the calling thread's user's default; the caller impersonates the user.
   bool SetAsDefaultPrinter();
@@ -28,6 +30,8 @@ class CQuilPrintersManager {
   // "printer on server".
   static std::wstring MakePrinterName(const std::wstring& clientPrinterName, const std::wstring& userName,
                                       DWORD sessionId);
+  // The part that the printer name adds to the client's: " (<user> : <session>)".
+  static std::wstring PrinterNameSuffix(const std::wstring& userName, DWORD sessionId);
   // "QPRN[<session>:<index>:<counter>]"; advances the process-wide port counter.
   static std::wstring MakePortName(DWORD sessionId, int printerIndex);
 
@@ -40,11 +44,10 @@ class CQuilPrintersManager {
   bool SendPortSettings();
   bool RemoveSessionPort();
   bool DeleteUserPrinter();
-  bool Transceive(const wchar_t* command, const void* input, DWORD inputSize);
 
   DWORD sessionId_;
   std::wstring userName_;
-  std::wstring domainName_;
+  HANDLE userToken_;
   std::wstring printerName_;
   std::wstring clientPrinterName_;
   std::wstring portName_;

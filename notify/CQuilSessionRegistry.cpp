@@ -29,11 +29,10 @@ CQuilSessionRegistry::~CQuilSessionRegistry() {
   DeleteCriticalSection(&lock_);
 }
 
-void CQuilSessionRegistry::Logon(DWORD sessionId, const wchar_t* userName, const wchar_t* domainName,
-                                 HANDLE userToken) {
+void CQuilSessionRegistry::Logon(DWORD sessionId, const wchar_t* userName, HANDLE userToken) {
   Lock lock(lock_);
   if (sessions_.count(sessionId)) return;
-  auto session = std::make_unique<CQuilUserSession>(sessionId, userName, domainName, userToken);
+  auto session = std::make_unique<CQuilUserSession>(sessionId, userName, userToken);
   session->Logon();
   sessions_.emplace(sessionId, std::move(session));
 }

@@ -22,7 +22,7 @@ class CQuilSessionRegistry {
   CQuilSessionRegistry& operator=(const CQuilSessionRegistry&) = delete;
 
   // A second logon for a registered session is ignored.
-  void Logon(DWORD sessionId, const wchar_t* userName, const wchar_t* domainName, HANDLE userToken);
+  void Logon(DWORD sessionId, const wchar_t* userName, HANDLE userToken);
   // Waits without a time limit for the session's thread to end; other callers wait meanwhile.
   void Logoff(DWORD sessionId);
   bool IsRegistered(DWORD sessionId);

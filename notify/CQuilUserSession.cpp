@@ -1,7 +1,5 @@
 #include "CQuilUserSession.h"
 
-#include <winspool.h>
-
 #include <algorithm>
 
 #include "CQuilImpersonation.h"
@@ -9,6 +7,7 @@
 #include "PrinterListMessages.h"
 #include "QuilLog.h"
 #include "SessionEventNames.h"
+#include "UserDefaultPrinter.h"
 #include "WideText.h"
 
 namespace quil {
@@ -37,11 +36,9 @@ UniqueHandle CopyOfToken(HANDLE token) {
 
 }  // namespace
 
-CQuilUserSession::CQuilUserSession(DWORD sessionId, const wchar_t* userName, const wchar_t* domainName,
-                                   HANDLE userToken)
+CQuilUserSession::CQuilUserSession(DWORD sessionId, const wchar_t* userName, HANDLE userToken)
     : sessionId_(sessionId),
       userName_(userName ? userName : L""),
-      domainName_(domainName ? domainName : L""),
       userToken_(CopyOfToken(userToken)),
       stopEvent_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
@@ -115,17 +112,8 @@ void CQuilUserSession::Run() {
   }
 }
 
-// The user's own default, read as the user: the thread's own identity is the local system
-// account, whose default printer is not the user's.
 void CQuilUserSession::RecordDefaultPrinter() {
-  CQuilImpersonation asUser(userToken_.get());
-  if (!asUser.Active()) return;
-  DWORD length = 0;
-  if (GetDefaultPrinterW(nullptr, &length) || GetLastError() != ERROR_INSUFFICIENT_BUFFER || length == 0) return;
-  std::wstring name(length, L'\0');
-  if (!GetDefaultPrinterW(name.data(), &length)) return;
-  name.resize(wcsnlen(name.c_str(), name.size()));
-  savedDefaultPrinter_ = std::move(name);
+  if (auto earlier = EarlierDefaultPrinter(userToken_.get())) savedDefaultPrinter_ = std::move(*earlier);
 }
 
 void CQuilUserSession::GetPrinters() {
@@ -155,7 +143,7 @@ bool CQuilUserSession::GetPrinter(uint32_t index, CQuilServerVirtChannel& channe
   const auto record = ParsePrinterRecord(reply);
   if (!record) return true;
   auto printer = std::make_unique<CQuilPrintersManager>(
-      sessionId_, userName_, domainName_, ToWide(record->name),
+      sessionId_, userName_, userToken_.get(), ToWide(record->name),
       static_cast<int>(index));
   if (!printer->CreatePrinter()) return true;
   printers_.push_back(std::move(printer));
@@ -170,8 +158,7 @@ void CQuilUserSession::DeletePrinters() {
   Log(L"Delete printers");
   for (auto& printer : printers_) printer->RemoveUserPrinter();
   printers_.clear();
-  CQuilImpersonation asUser(userToken_.get());
-  if (asUser.Active()) SetDefaultPrinterW(savedDefaultPrinter_.c_str());
+  RestoreDefaultPrinter(userToken_.get(), savedDefaultPrinter_);
 }
 
 }  // namespace quil

@@ -21,8 +21,9 @@ class CQuilServerVirtChannel;
 
 class CQuilUserSession {
  public:
-  // The session impersonates the user with a copy of the token; the caller keeps its own handle.
-  CQuilUserSession(DWORD sessionId, const wchar_t* userName, const wchar_t* domainName, HANDLE userToken);
+  // The session impersonates the user, and makes her printers hers, with a copy of the token; the
+  // caller keeps its own handle.
+  CQuilUserSession(DWORD sessionId, const wchar_t* userName, HANDLE userToken);
   // Stops the thread if it still runs.
   ~CQuilUserSession();
   CQuilUserSession(const CQuilUserSession&) = delete;
@@ -50,7 +51,6 @@ class CQuilUserSession {
 
   DWORD sessionId_;
   std::wstring userName_;
-  std::wstring domainName_;
   UniqueHandle userToken_;
   UniqueHandle stopEvent_;
   std::vector<std::unique_ptr<CQuilPrintersManager>> printers_;

@@ -5,32 +5,13 @@
 #include <optional>
 
 #include "CQuilSessionRegistry.h"
+#include "OrphanedPrinters.h"
 #include "QuilLog.h"
 #include "QuillonNotify.h"
+#include "SessionText.h"
 
 namespace quil {
 namespace {
-
-// A session text from WTSQuerySessionInformationW, freed with WTSFreeMemory.
-class SessionText {
- public:
-  SessionText(DWORD sessionId, WTS_INFO_CLASS infoClass) {
-    DWORD bytes = 0;
-    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, infoClass, &text_, &bytes)) {
-      text_ = nullptr;
-    }
-  }
-  ~SessionText() {
-    if (text_) WTSFreeMemory(text_);
-  }
-  SessionText(const SessionText&) = delete;
-  SessionText& operator=(const SessionText&) = delete;
-
-  const wchar_t* get() const { return text_; }
-
- private:
-  LPWSTR text_ = nullptr;
-};
 
 std::optional<DWORD> SessionIdOfToken(HANDLE token) {
   DWORD sessionId = 0;
@@ -48,7 +29,7 @@ void Logon(DWORD sessionId, HANDLE userToken) {
   Log(L"Session %d user is %s", static_cast<int>(sessionId), user.get());
   const SessionText domain(sessionId, WTSDomainName);
   Log(L"Session %d domain is %s", static_cast<int>(sessionId), domain.get() ? domain.get() : L"");
-  CQuilSessionRegistry::Instance().Logon(sessionId, user.get(), domain.get(), userToken);
+  CQuilSessionRegistry::Instance().Logon(sessionId, user.get(), userToken);
 }
 
 void Logoff(DWORD sessionId) {
@@ -73,6 +54,13 @@ int WINAPI QuilEventLogon(DWORD sessionId, HANDLE userToken) {
 void WINAPI QuilEventLogoff(DWORD sessionId, HANDLE) {
   try {
     quil::Logoff(sessionId);
+  } catch (...) {
+  }
+}
+
+void WINAPI QuilRemoveOrphanedPrinters() {
+  try {
+    quil::RemoveOrphanedPrinters();
   } catch (...) {
   }
 }

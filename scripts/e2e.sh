@@ -250,10 +250,17 @@ compare_with_direct client2 "Front Desk" print-2
 step "alice logs off"
 quit_client client2
 control "logoff $session" >/dev/null
+# The service handles the logoff after the request has been answered: its printers go, then her
+# earlier default comes back.
+control "wait-printers $session 0" >/dev/null
 left="$(session_printers | wc -l)"
 say "session printers left: $left"
 [ "$left" -eq 0 ] || fail "$left session printers remain"
-restored="$(control "default alice" | sed -n 's/^ok //p')"
+for _ in $(seq 50); do
+  restored="$(control "default alice" | sed -n 's/^ok //p')"
+  [ "$restored" = "$earlier_default" ] && break
+  sleep 0.2
+done
 say "alice's default printer: \"$restored\""
 [ "$restored" = "$earlier_default" ] || fail "the earlier default printer did not come back"
 control quit >/dev/null

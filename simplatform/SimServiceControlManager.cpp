@@ -8,6 +8,8 @@ namespace sim {
 namespace {
 
 const SERVICE_STATUS_HANDLE kStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(0x51C0);
+// How long the manager waits for a control handler to return.
+constexpr DWORD kHandlerTimeLimitMs = 30000;
 
 struct ServiceStart {
   LPSERVICE_MAIN_FUNCTIONW main;
@@ -30,12 +32,12 @@ SimServiceControlManager& SimServiceControlManager::Instance() {
 
 SimServiceControlManager::SimServiceControlManager()
     : controlPosted_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      controlDone_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       reported_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 void SimServiceControlManager::Reset() {
   Guard guard(lock_);
   reports_.clear();
+  pending_.clear();
   dispatcherError_ = registrationError_ = failingState_ = statusError_ = 0;
   handler_ = nullptr;
   handlerContext_ = nullptr;
@@ -61,15 +63,20 @@ void SimServiceControlManager::FailStatusReport(DWORD state, DWORD error) {
 }
 
 DWORD SimServiceControlManager::SendControl(DWORD control, DWORD eventType, void* eventData) {
-  Guard sender(senderLock_);
+  auto sent = std::make_shared<Control>(
+      Control{control, eventType, eventData, {}, 0, quil::UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr))});
+  if (control == SERVICE_CONTROL_SESSIONCHANGE && eventData) {
+    sent->notification = *static_cast<const WTSSESSION_NOTIFICATION*>(eventData);
+    sent->eventData = &sent->notification;
+  }
   {
     Guard guard(lock_);
-    pending_ = {control, eventType, eventData};
+    pending_.push_back(sent);
   }
   SetEvent(controlPosted_.get());
-  WaitForSingleObject(controlDone_.get(), INFINITE);
+  if (WaitForSingleObject(sent->done.get(), kHandlerTimeLimitMs) != WAIT_OBJECT_0) return ERROR_SERVICE_REQUEST_TIMEOUT;
   Guard guard(lock_);
-  return controlResult_;
+  return sent->result;
 }
 
 bool SimServiceControlManager::WaitForState(DWORD state, DWORD timeoutMs) {
@@ -126,27 +133,31 @@ BOOL SimServiceControlManager::StartDispatcher(const SERVICE_TABLE_ENTRYW* table
   }
   quil::UniqueHandle serviceThread(CreateThread(nullptr, 0, ServiceMainThread, &start, 0, nullptr));
   const HANDLE waits[] = {serviceThread.get(), controlPosted_.get()};
-  while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) DispatchPendingControl();
+  while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) DispatchPendingControls();
   return TRUE;
 }
 
-void SimServiceControlManager::DispatchPendingControl() {
-  Control control;
-  LPHANDLER_FUNCTION_EX handler;
-  LPVOID context;
-  {
-    Guard guard(lock_);
-    control = pending_;
-    handler = handler_;
-    context = handlerContext_;
+void SimServiceControlManager::DispatchPendingControls() {
+  for (;;) {
+    std::shared_ptr<Control> control;
+    LPHANDLER_FUNCTION_EX handler;
+    LPVOID context;
+    {
+      Guard guard(lock_);
+      if (pending_.empty()) return;
+      control = pending_.front();
+      pending_.pop_front();
+      handler = handler_;
+      context = handlerContext_;
+    }
+    const DWORD result =
+        handler ? handler(control->code, control->eventType, control->eventData, context) : ERROR_SERVICE_NOT_ACTIVE;
+    {
+      Guard guard(lock_);
+      control->result = result;
+    }
+    SetEvent(control->done.get());
   }
-  const DWORD result =
-      handler ? handler(control.code, control.eventType, control.eventData, context) : ERROR_SERVICE_NOT_ACTIVE;
-  {
-    Guard guard(lock_);
-    controlResult_ = result;
-  }
-  SetEvent(controlDone_.get());
 }
 
 SERVICE_STATUS_HANDLE SimServiceControlManager::RegisterHandler(LPCWSTR name, LPHANDLER_FUNCTION_EX handler,

@@ -1,12 +1,18 @@
 // A simulated service control manager: it runs a service program's dispatcher as the real one
-// does (service main on a thread of its own, controls delivered on the dispatcher's thread),
-// records every status report, and can be told to fail any of its calls. Linking the simulated
+// does (service main on a thread of its own, controls delivered one at a time and in order on the
+// dispatcher's thread, a session change's notification copied for the handler), gives a control
+// handler 30 seconds to return, as the real one does, records every status report, and can be
+// told to fail any of its calls. Linking the simulated
 // platform into an executable replaces StartServiceCtrlDispatcherW, RegisterServiceCtrlHandlerExW
 // and SetServiceStatus for the whole executable.
 #pragma once
 
 #include <windows.h>
 
+#include <wtsapi32.h>
+
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,7 +37,9 @@ class SimServiceControlManager {
   // The report of this state fails with the given error.
   void FailStatusReport(DWORD state, DWORD error);
 
-  // Delivers a control to the registered handler on the dispatcher's thread; returns its result.
+  // Delivers a control to the registered handler on the dispatcher's thread, after the controls
+  // sent before it, and returns the handler's result; ERROR_SERVICE_REQUEST_TIMEOUT when the
+  // handler has not returned within the manager's time limit (the control stays delivered).
   DWORD SendControl(DWORD control, DWORD eventType = 0, void* eventData = nullptr);
   // Waits (at most the given time) until the service has reported the state.
   bool WaitForState(DWORD state, DWORD timeoutMs = 10000);
@@ -51,15 +59,16 @@ class SimServiceControlManager {
   struct Control {
     DWORD code, eventType;
     void* eventData;
+    WTSSESSION_NOTIFICATION notification;  // the handler's copy of a session change's data
+    DWORD result;
+    quil::UniqueHandle done;
   };
   SimServiceControlManager();
-  void DispatchPendingControl();
+  void DispatchPendingControls();
 
   CriticalSection lock_;
-  CriticalSection senderLock_;  // one control in flight at a time
-  quil::UniqueHandle controlPosted_, controlDone_, reported_;
-  Control pending_{};
-  DWORD controlResult_ = 0;
+  quil::UniqueHandle controlPosted_, reported_;
+  std::deque<std::shared_ptr<Control>> pending_;
   DWORD dispatcherThreadId_ = 0;
   LPHANDLER_FUNCTION_EX handler_ = nullptr;
   LPVOID handlerContext_ = nullptr;

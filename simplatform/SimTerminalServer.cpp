@@ -157,6 +157,33 @@ BOOL SimTerminalServer::LookupAccount(LPCWSTR accountName, PSID sid, DWORD* sidS
   return TRUE;
 }
 
+BOOL SimTerminalServer::QueryTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, void* info,
+                                              DWORD size, DWORD* needed) {
+  const auto sessionId = infoClass == TokenUser ? SessionOfToken(token) : std::nullopt;
+  if (!sessionId) {
+    using GetTokenInformationCall = BOOL(WINAPI*)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+    static const auto platform = reinterpret_cast<GetTokenInformationCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"advapi32.dll"), "GetTokenInformation")));
+    return platform(token, infoClass, info, size, needed);
+  }
+  const std::vector<uint8_t> sid = UserSid(*sessionId);
+  const DWORD total = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
+  if (!needed) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
+  *needed = total;
+  if (!info || size < total) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  auto* user = static_cast<TOKEN_USER*>(info);
+  std::memcpy(user + 1, sid.data(), sid.size());
+  user->User.Sid = user + 1;
+  user->User.Attributes = 0;
+  return TRUE;
+}
+
 size_t SimTerminalServer::Enumerations() {
   Guard guard(lock_);
   return enumerations_;

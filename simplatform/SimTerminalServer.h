@@ -6,7 +6,10 @@
 // Each session's user has an account with a SID of its own (S-1-5-21-1000-2000-3000-<1000 + id>).
 // The tokens handed out are real tokens of this process, marked with that SID as the first entry
 // of their default DACL; the mark survives the duplication that impersonation makes, so the
-// account that a thread is impersonating can be told from its thread token.
+// account that a thread is impersonating can be told from its thread token, and the token's user
+// (GetTokenInformation, TokenUser) is answered as that account, as Windows does. A user's account
+// name may be made not to resolve (LookupAccountNameW fails for it, as for an account whose
+// name the server cannot look up): her tokens still carry her SID.
 #pragma once
 
 #include <windows.h>
@@ -63,6 +66,10 @@ class SimTerminalServer {
   // LookupAccountNameW for the sessions' users: "user" or "DOMAIN\user", case-insensitive.
   BOOL LookupAccount(LPCWSTR accountName, PSID sid, DWORD* sidSize, LPWSTR domain, DWORD* domainSize,
                      SID_NAME_USE* use);
+  // GetTokenInformation: TokenUser of a session's token is the session user's account; every
+  // other class, and every other token, is answered by the platform's own call.
+  BOOL QueryTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, void* info, DWORD size,
+                             DWORD* needed);
 
   // How many times the sessions were enumerated successfully.
   size_t Enumerations();

@@ -122,6 +122,16 @@ bool HostMonitor::RunJob(const std::wstring& port, const std::wstring& printer, 
   return true;
 }
 
+BOOL HostMonitor::EnumPorts(DWORD level, LPBYTE ports, DWORD size, LPDWORD needed, LPDWORD returned) {
+  HANDLE monitor = nullptr;
+  const MONITOR2* table = Table(monitor);
+  if (!table) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
+  }
+  return table->pfnEnumPorts(monitor, nullptr, level, ports, size, needed, returned);
+}
+
 std::optional<std::vector<std::wstring>> HostMonitor::Ports() {
   HANDLE monitor = nullptr;
   const MONITOR2* table = Table(monitor);

@@ -38,6 +38,9 @@ class HostMonitor {
   // The monitor's ports (EnumPorts level 1, as the spooler itself sees them); nullopt if the
   // monitor is missing or the enumeration fails.
   std::optional<std::vector<std::wstring>> Ports();
+  // EnumPorts on the calling thread, as the spooler calls it for EnumPortsW; false with the last
+  // error set if the monitor is missing or refuses.
+  BOOL EnumPorts(DWORD level, LPBYTE ports, DWORD size, LPDWORD needed, LPDWORD returned);
 
  private:
   HostMonitor() = default;

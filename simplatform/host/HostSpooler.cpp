@@ -61,6 +61,16 @@ WINBOOL WINAPI SimHostEnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYT
   return Spooler().OnEnumPrinters(flags, name, level, buffer, size, needed, returned);
 }
 
+// The spooler lists the ports of its monitors; the only monitor here is the real one.
+WINBOOL WINAPI SimHostEnumPortsW(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed,
+                                 LPDWORD returned) {
+  if (name) {
+    SetLastError(ERROR_INVALID_NAME);
+    return FALSE;
+  }
+  return Monitor().EnumPorts(level, ports, size, needed, returned);
+}
+
 WINBOOL WINAPI SimHostGetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size,
                               LPDWORD needed) {
   return Spooler().OnGetJob(printer, jobId, level, buffer, size, needed);

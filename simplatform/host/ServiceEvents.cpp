@@ -27,8 +27,8 @@ CapturedHandler& Captured() {
 SERVICE_STATUS_HANDLE WINAPI RegisterAndCaptureHandler(LPCWSTR name, LPHANDLER_FUNCTION_EX handler,
                                                        LPVOID context) {
   // The service loads its notification library before it starts the dispatcher, so the library's
-  // lookups are routed before any logon (also those the service replays at its start).
-  RouteAccountLookups();
+  // token queries are routed before any logon (also those the service replays at its start).
+  RouteTokenQueries();
   RegisterHandlerCall original = nullptr;
   {
     Guard guard(Captured().lock);
@@ -43,13 +43,9 @@ SERVICE_STATUS_HANDLE WINAPI RegisterAndCaptureHandler(LPCWSTR name, LPHANDLER_F
   return status;
 }
 
-WINBOOL WINAPI LookupSessionAccount(LPCWSTR systemName, LPCWSTR accountName, PSID sid, LPDWORD sidSize,
-                                    LPWSTR domain, LPDWORD domainSize, PSID_NAME_USE use) {
-  if (systemName) {
-    SetLastError(RPC_S_SERVER_UNAVAILABLE);
-    return FALSE;
-  }
-  return SimTerminalServer::Instance().LookupAccount(accountName, sid, sidSize, domain, domainSize, use);
+WINBOOL WINAPI QuerySessionToken(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD size,
+                                 PDWORD needed) {
+  return SimTerminalServer::Instance().QueryTokenInformation(token, infoClass, info, size, needed);
 }
 
 }  // namespace
@@ -64,10 +60,10 @@ bool CaptureServiceHandler() {
   return true;
 }
 
-bool RouteAccountLookups() {
+bool RouteTokenQueries() {
   const HMODULE library = GetModuleHandleW(L"QuillonNotify.dll");
-  return library && ReplaceImport(library, "advapi32.dll", "LookupAccountNameW",
-                                  reinterpret_cast<void*>(&LookupSessionAccount));
+  return library && ReplaceImport(library, "advapi32.dll", "GetTokenInformation",
+                                  reinterpret_cast<void*>(&QuerySessionToken));
 }
 
 bool RaiseSessionChange(DWORD eventType, DWORD sessionId) {
@@ -80,7 +76,7 @@ bool RaiseSessionChange(DWORD eventType, DWORD sessionId) {
     context = Captured().context;
   }
   if (!handler) return false;
-  RouteAccountLookups();
+  RouteTokenQueries();
   WTSSESSION_NOTIFICATION notification{sizeof(notification), sessionId};
   handler(SERVICE_CONTROL_SESSIONCHANGE, eventType, &notification, context);
   return true;

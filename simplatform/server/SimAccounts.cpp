@@ -1,5 +1,6 @@
-// Account lookup for the simulated sessions' users, which Wine does not know: LookupAccountNameW
-// answers from SimTerminalServer. advapi32 declares it imported, so the import slot is replaced.
+// The sessions' users' accounts, which Wine does not know: LookupAccountNameW answers from
+// SimTerminalServer, and GetTokenInformation answers a session token's user as the session user's
+// account. advapi32 declares both imported, so their import slots are replaced.
 #include <windows.h>
 
 #include "SimImportSlot.h"
@@ -16,9 +17,16 @@ WINBOOL WINAPI SimLookupAccountNameW(LPCWSTR systemName, LPCWSTR accountName, PS
   return sim::SimTerminalServer::Instance().LookupAccount(accountName, sid, sidSize, domain, domainSize, use);
 }
 
+WINBOOL WINAPI SimGetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD size,
+                                      PDWORD needed) {
+  return sim::SimTerminalServer::Instance().QueryTokenInformation(token, infoClass, info, size, needed);
+}
+
 }  // namespace
 
 extern "C" {
 decltype(&SimLookupAccountNameW) simLookupAccountNameSlot __asm__(SIM_IMPORT_SLOT(LookupAccountNameW, 28)) =
     &SimLookupAccountNameW;
+decltype(&SimGetTokenInformation) simGetTokenInformationSlot __asm__(SIM_IMPORT_SLOT(GetTokenInformation, 20)) =
+    &SimGetTokenInformation;
 }

@@ -10,29 +10,46 @@
 namespace sim {
 namespace {
 
-// Whether the printer's descriptor lets the caller (nullopt: the process's own identity, the local
-// system account) use it, as the spooler's access check decides: a printer added without one has
-// the spooler's default security, which admits everyone; otherwise an allowed entry for the
-// caller's SID that applies to the printer itself.
-bool Admits(const SimPrinter& printer, const std::optional<std::vector<uint8_t>>& caller) {
-  if (printer.securityDescriptor.empty()) return true;
-  const std::vector<uint8_t> localSystem{1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-  const std::vector<uint8_t>& sid = caller ? *caller : localSystem;
+const std::vector<uint8_t> kLocalSystemSid{1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+const std::vector<uint8_t> kEveryoneSid{1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+
+// Generic rights as the spooler maps them for a printer.
+ACCESS_MASK MapPrinterRights(ACCESS_MASK rights) {
+  GENERIC_MAPPING mapping{PRINTER_READ, PRINTER_WRITE, PRINTER_EXECUTE, PRINTER_ALL_ACCESS};
+  MapGenericMask(&rights, &mapping);
+  return rights;
+}
+
+bool SameSid(const void* sid, const std::vector<uint8_t>& expected) {
+  auto* entrySid = const_cast<void*>(sid);
+  return GetLengthSid(entrySid) == expected.size() && std::memcmp(entrySid, expected.data(), expected.size()) == 0;
+}
+
+// The rights on the printer that its descriptor grants the caller (nullopt: the process's own
+// identity, the local system account), as the spooler's access check decides. A printer added
+// without one has the spooler's default security: everyone may print and read it, the local
+// system account may do everything. Otherwise the allowed entries for the caller's SID or for
+// Everyone that apply to the printer itself (not those only its jobs inherit) add up.
+ACCESS_MASK Granted(const SimPrinter& printer, const std::optional<std::vector<uint8_t>>& caller) {
+  if (printer.securityDescriptor.empty()) return caller ? PRINTER_READ : PRINTER_ALL_ACCESS;
+  const std::vector<uint8_t>& sid = caller ? *caller : kLocalSystemSid;
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;
   auto* descriptor = const_cast<uint8_t*>(printer.securityDescriptor.data());
-  if (sid.empty() || !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return false;
-  if (!present || !dacl) return true;  // no discretionary list: no restriction
+  if (sid.empty() || !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return 0;
+  if (!present || !dacl) return PRINTER_ALL_ACCESS;  // no discretionary list: no restriction
+  ACCESS_MASK granted = 0;
   for (DWORD i = 0; i < dacl->AceCount; ++i) {
     void* entry = nullptr;
-    if (!GetAce(dacl, i, &entry)) return false;
+    if (!GetAce(dacl, i, &entry)) return 0;
     const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
     if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (allowed->Header.AceFlags & INHERIT_ONLY_ACE)) continue;
-    auto* entrySid = const_cast<DWORD*>(&allowed->SidStart);
-    if (GetLengthSid(entrySid) == sid.size() && std::memcmp(entrySid, sid.data(), sid.size()) == 0) return true;
+    if (SameSid(&allowed->SidStart, sid) || SameSid(&allowed->SidStart, kEveryoneSid)) {
+      granted |= MapPrinterRights(allowed->Mask);
+    }
   }
-  return false;
+  return granted;
 }
 
 std::wstring Text(const wchar_t* text) { return text ? text : L""; }
@@ -78,27 +95,37 @@ DWORD EntrySize(DWORD level) { return level == 2 ? sizeof(PRINTER_INFO_2W) : siz
 // "\\SERVER" of a connection's name "\\SERVER\Printer".
 std::wstring ServerOf(const std::wstring& connection) { return connection.substr(0, connection.find(L'\\', 2)); }
 
-DWORD ListedBytes(DWORD level, const std::wstring& name, const std::wstring& port, const std::wstring& server) {
-  DWORD bytes = EntrySize(level) + TextBytes(name) + TextBytes(port);
-  if (level == 2 && !server.empty()) bytes += TextBytes(server);
+// What one entry of EnumPrintersW shows of a printer; no server name: a printer of this server.
+struct EntryText {
+  const std::wstring& name;
+  const std::wstring& port;
+  const std::wstring& server;
+  const std::wstring& driver;
+};
+
+DWORD ListedBytes(DWORD level, const EntryText& printer) {
+  DWORD bytes = EntrySize(level) + TextBytes(printer.name) + TextBytes(printer.port);
+  if (level == 2 && !printer.server.empty()) bytes += TextBytes(printer.server);
+  if (level == 2 && !printer.driver.empty()) bytes += TextBytes(printer.driver);
   return bytes;
 }
 
-// One PRINTER_INFO_2W or PRINTER_INFO_5W entry; a printer of this server has no server name.
-void FillEntry(DWORD level, BYTE* entry, const std::wstring& name, const std::wstring& port, const std::wstring& server,
-               StringPacker& strings) {
-  const DWORD attributes = server.empty() ? PRINTER_ATTRIBUTE_LOCAL : PRINTER_ATTRIBUTE_NETWORK;
+// One PRINTER_INFO_2W or PRINTER_INFO_5W entry.
+void FillEntry(DWORD level, BYTE* entry, const EntryText& printer, StringPacker& strings) {
+  const DWORD attributes = printer.server.empty() ? PRINTER_ATTRIBUTE_LOCAL : PRINTER_ATTRIBUTE_NETWORK;
   if (level == 2) {
     auto& info = *reinterpret_cast<PRINTER_INFO_2W*>(entry);
     info = {};
-    info.pServerName = strings.PackUnlessEmpty(server);
-    info.pPrinterName = strings.Pack(name);
-    info.pPortName = strings.Pack(port);
+    info.pServerName = strings.PackUnlessEmpty(printer.server);
+    info.pPrinterName = strings.Pack(printer.name);
+    info.pPortName = strings.Pack(printer.port);
+    info.pDriverName = strings.PackUnlessEmpty(printer.driver);
     info.Attributes = attributes;
   } else {
-    *reinterpret_cast<PRINTER_INFO_5W*>(entry) = {strings.Pack(name), strings.Pack(port), attributes, 0, 0};
+    *reinterpret_cast<PRINTER_INFO_5W*>(entry) = {strings.Pack(printer.name), strings.Pack(printer.port), attributes, 0, 0};
   }
 }
+
 
 bool OtherMembersEmpty(const PRINTER_INFO_2W& info) {
   return !info.pServerName && !info.pShareName && !info.pComment && !info.pLocation && !info.pDevMode &&
@@ -162,6 +189,16 @@ void SimSpooler::HoldEnumerations(bool hold) {
 size_t SimSpooler::WaitingEnumerations() {
   Guard guard(lock_);
   return waitingEnumerations_;
+}
+
+void SimSpooler::AddPrinterOnDriver(const std::wstring& name, const std::wstring& port, const std::wstring& driver) {
+  Guard guard(lock_);
+  printers_.push_back({name, port, driver, L"WinPrint", true, {}, L"", 0, L""});
+}
+
+void SimSpooler::AddMonitorPort(const std::wstring& port, std::optional<quil::PortSettings> settings) {
+  Guard guard(lock_);
+  ports_[port] = std::move(settings);
 }
 
 void SimSpooler::AddJob(const std::wstring& printer, DWORD jobId, SimJob job) {
@@ -303,11 +340,15 @@ BOOL SimSpooler::OnOpenPrinter(LPWSTR name, HANDLE* handle, PRINTER_DEFAULTSW* d
     SetLastError(ERROR_INVALID_PRINTER_NAME);
     return FALSE;
   }
-  if (!Admits(*printer, caller)) {
+  // No rights asked for: the right to print, as OpenPrinterW documents.
+  const ACCESS_MASK granted = Granted(*printer, caller);
+  const ACCESS_MASK wanted =
+      access & MAXIMUM_ALLOWED ? granted : MapPrinterRights(access ? access : PRINTER_ACCESS_USE);
+  if (!wanted || (wanted & ~granted)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  *handle = NewHandle({false, printerName, access, std::nullopt});
+  *handle = NewHandle({false, printerName, wanted, std::nullopt});
   return TRUE;
 }
 
@@ -400,6 +441,10 @@ BOOL SimSpooler::OnSetPrinter(HANDLE handle, DWORD level, const BYTE* info, DWOR
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
   }
+  if (!(open->access & PRINTER_ACCESS_ADMINISTER)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   ++printer->purges;
   journal_.push_back(L"Purge " + printer->name);
   return TRUE;
@@ -411,6 +456,10 @@ BOOL SimSpooler::OnDeletePrinter(HANDLE handle) {
   SimPrinter* printer = open && !open->xcv ? Find(open->printer) : nullptr;
   if (!printer) {
     SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!(open->access & DELETE)) {
+    SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
   if (auto error = deleteError_.find(printer->name); error != deleteError_.end()) {
@@ -530,13 +579,14 @@ std::vector<SimSpooler::ListedPrinter> SimSpooler::Listed(DWORD flags, const std
   std::vector<ListedPrinter> listed;
   for (const auto& printer : printers_) {
     const bool listedFor = account.empty() || printer.onlyFor.empty() || printer.onlyFor == account;
-    if ((flags & PRINTER_ENUM_LOCAL) && listedFor && Admits(printer, caller)) {
-      listed.push_back({printer.name, printer.port, L""});
+    if ((flags & PRINTER_ENUM_LOCAL) && listedFor &&
+        (Granted(printer, caller) & (PRINTER_ACCESS_USE | PRINTER_ACCESS_ADMINISTER))) {
+      listed.push_back({printer.name, printer.port, L"", printer.driver});
     }
   }
   for (const auto& connection : connections_) {
     if ((flags & PRINTER_ENUM_CONNECTIONS) && connection.account == account) {
-      listed.push_back({connection.name, connection.port, ServerOf(connection.name)});
+      listed.push_back({connection.name, connection.port, ServerOf(connection.name), L""});
     }
   }
   return listed;
@@ -567,7 +617,7 @@ BOOL SimSpooler::OnEnumPrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE bu
   Guard guard(lock_);
   const std::vector<ListedPrinter> listed = Listed(flags, account, caller);
   DWORD total = 0;
-  for (const auto& printer : listed) total += ListedBytes(level, printer.name, printer.port, printer.server);
+  for (const auto& printer : listed) total += ListedBytes(level, {printer.name, printer.port, printer.server, printer.driver});
   *needed = total;
   *returned = 0;
   if (!buffer || size < total) {
@@ -576,7 +626,36 @@ BOOL SimSpooler::OnEnumPrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE bu
   }
   StringPacker strings(buffer + size);
   for (const auto& printer : listed) {
-    FillEntry(level, buffer + EntrySize(level) * (*returned)++, printer.name, printer.port, printer.server, strings);
+    const EntryText text{printer.name, printer.port, printer.server, printer.driver};
+    FillEntry(level, buffer + EntrySize(level) * (*returned)++, text, strings);
+  }
+  return TRUE;
+}
+
+BOOL SimSpooler::OnEnumPorts(LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, DWORD* needed, DWORD* returned) {
+  Guard guard(lock_);
+  if (name || !needed || !returned) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (level != 1) {
+    SetLastError(ERROR_INVALID_LEVEL);
+    return FALSE;
+  }
+  DWORD total = 0;
+  for (const auto& [port, settings] : ports_) total += sizeof(PORT_INFO_1W) + (port.size() + 1) * sizeof(wchar_t);
+  *needed = total;
+  *returned = 0;
+  if (!buffer || size < total) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  auto* entries = reinterpret_cast<PORT_INFO_1W*>(buffer);
+  BYTE* strings = buffer + size;
+  for (const auto& [port, settings] : ports_) {
+    strings -= (port.size() + 1) * sizeof(wchar_t);
+    std::memcpy(strings, port.c_str(), (port.size() + 1) * sizeof(wchar_t));
+    entries[(*returned)++].pName = reinterpret_cast<LPWSTR>(strings);
   }
   return TRUE;
 }
@@ -707,6 +786,10 @@ WINBOOL WINAPI SetDefaultPrinterW(LPCWSTR name) { return sim::SimSpooler::Instan
 WINBOOL WINAPI EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
                              LPDWORD returned) {
   return sim::SimSpooler::Instance().OnEnumPrinters(flags, name, level, buffer, size, needed, returned);
+}
+
+WINBOOL WINAPI EnumPortsW(LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned) {
+  return sim::SimSpooler::Instance().OnEnumPorts(name, level, buffer, size, needed, returned);
 }
 
 WINBOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {

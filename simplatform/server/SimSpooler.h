@@ -3,17 +3,19 @@
 // default printer per account, read and set as the calling thread's identity (impersonated or
 // not, see SimTerminalServer::CallingAccount) decides. Linking it into an executable replaces
 // OpenPrinterW, ClosePrinter, XcvDataW, AddPrinterW, SetPrinterW, DeletePrinter,
-// GetDefaultPrinterW and SetDefaultPrinterW for the whole executable.
+// GetDefaultPrinterW, SetDefaultPrinterW and EnumPortsW for the whole executable.
 //
 // It also hosts jobs as the port monitor reads them: "printer,Job N" opens, GetJobW level 2 with
 // the two-call size protocol, ReadPrinter over the job's spool data in pieces of varying size,
 // and SetJobW recorded; and EnumPrintersW at levels 2 and 5 as the calling identity may see the
 // printers. A printer's security descriptor decides as the spooler's access check would:
-// EnumPrintersW leaves out, and OpenPrinterW refuses (ERROR_ACCESS_DENIED), a printer whose
-// descriptor has no allowed entry for the caller's SID (the local system account for the
-// process's own identity). PRINTER_ENUM_LOCAL lists the printers of this server;
-// PRINTER_ENUM_CONNECTIONS adds the calling account's connections to printers of print servers,
-// which the spooler asks those servers about: one that does not answer holds the call up.
+// EnumPrintersW leaves out a printer whose descriptor grants the caller's SID (the local system
+// account for the process's own identity) neither use nor administration, OpenPrinterW refuses
+// (ERROR_ACCESS_DENIED) rights it does not grant, and a handle allows only what was granted when
+// it was opened (a purge needs PRINTER_ACCESS_ADMINISTER, a deletion DELETE). PRINTER_ENUM_LOCAL
+// lists the printers of this server; PRINTER_ENUM_CONNECTIONS adds the calling account's
+// connections to printers of print servers, which the spooler asks those servers about: one that
+// does not answer holds the call up. EnumPortsW lists the monitor stand-in's ports.
 #pragma once
 
 #include <windows.h>
@@ -122,6 +124,11 @@ class SimSpooler {
   void HoldEnumerations(bool hold);
   // Enumerations waiting for a print server or the held spooler now.
   size_t WaitingEnumerations();
+  // A printer on a driver of the caller's choice (for instance one that an earlier run of the
+  // system left), with the spooler's default security.
+  void AddPrinterOnDriver(const std::wstring& name, const std::wstring& port, const std::wstring& driver);
+  // A port that the monitor stand-in holds already, with its settings if any.
+  void AddMonitorPort(const std::wstring& port, std::optional<quil::PortSettings> settings);
   // A job of the printer, served through "<printer>,Job <id>".
   void AddJob(const std::wstring& printer, DWORD jobId, SimJob job);
   uint64_t JobBytesRead(DWORD jobId);
@@ -165,6 +172,8 @@ class SimSpooler {
   BOOL OnSetDefaultPrinter(LPCWSTR name);
   BOOL OnEnumPrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, DWORD* needed,
                       DWORD* returned);
+  // The monitor stand-in's ports, at level 1.
+  BOOL OnEnumPorts(LPWSTR name, DWORD level, LPBYTE buffer, DWORD size, DWORD* needed, DWORD* returned);
   BOOL OnGetJob(HANDLE handle, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, DWORD* needed);
   BOOL OnReadPrinter(HANDLE handle, LPVOID buffer, DWORD size, DWORD* read);
   BOOL OnSetJob(HANDLE handle, DWORD jobId, DWORD level, LPBYTE info, DWORD command);
@@ -189,6 +198,7 @@ class SimSpooler {
     std::wstring name;
     std::wstring port;
     std::wstring server;  // empty: this server
+    std::wstring driver;
   };
   struct HostedJob {
     SimJob job;

@@ -47,7 +47,6 @@ TEST_F(EntryPointsTest, LogonQueriesUserAndDomainAndStartsTheSession) {
   QuilEventLogon(1, Token(1));
   ASSERT_TRUE(WaitForExchanges(1));
   EXPECT_TRUE(spooler_.Printer(L"Inkjet (alice : 1)"));
-  EXPECT_THAT(sessions_.LookedUpAccounts(), ElementsAre(L"CORP\\alice"));
   EXPECT_EQ(sessions_.OutstandingAllocations(), 0u) << "both session texts are freed";
   EXPECT_EQ(TestLogFile::CountMessage("Logon session 1"), 1u);
   EXPECT_EQ(TestLogFile::CountMessage("Session 1 user is alice"), 1u);
@@ -55,11 +54,10 @@ TEST_F(EntryPointsTest, LogonQueriesUserAndDomainAndStartsTheSession) {
   EXPECT_EQ(TestLogFile::CountMessage("CQuilUserSession::Logon"), 1u);
 }
 
-TEST_F(EntryPointsTest, SessionWithoutADomainUsesTheBareUserName) {
+TEST_F(EntryPointsTest, SessionWithoutADomainGetsItsPrinters) {
   QuilEventLogon(2, Token(2));
   ASSERT_TRUE(WaitForExchanges(1));
   EXPECT_TRUE(spooler_.Printer(L"Inkjet (bob : 2)"));
-  EXPECT_THAT(sessions_.LookedUpAccounts(), ElementsAre(L"bob"));
   EXPECT_EQ(spooler_.DefaultPrinterOf(L"bob"), L"Inkjet (bob : 2)");
 }
 
@@ -113,12 +111,12 @@ TEST_F(EntryPointsTest, TwoSessionsAtOnceShareThePortCounter) {
   EXPECT_EQ(spooler_.Printers().size(), 1u) << "only the session's own printers go";
 }
 
-TEST_F(EntryPointsTest, WithoutAUsableTokenNoDefaultPrinterIsTouched) {
+TEST_F(EntryPointsTest, WithoutAUsableTokenNoPrinterIsMadeAndNoDefaultPrinterIsTouched) {
   spooler_.AddExistingPrinter(L"System Printer");
   spooler_.SetDefaultPrinterOf(L"", L"System Printer");
   QuilEventLogon(1, nullptr);
   ASSERT_TRUE(WaitForExchanges(1));
-  EXPECT_TRUE(spooler_.Printer(L"Inkjet (alice : 1)")) << "the printer is still made";
+  EXPECT_FALSE(spooler_.Printer(L"Inkjet (alice : 1)")) << "a printer nobody's token makes hers";
   QuilEventLogoff(1, nullptr);
   EXPECT_EQ(spooler_.DefaultPrinterOf(L""), L"System Printer") << "the service's own default is not the user's";
   EXPECT_FALSE(spooler_.DefaultPrinterOf(L"CORP\\alice"));
@@ -161,6 +159,51 @@ TEST_F(EntryPointsTest, WinlogonEntriesWithAnUnreadableTokenDoNothing) {
   WLEventLogon(nullptr);
   EXPECT_FALSE(TestLogFile::Exists());
   EXPECT_FALSE(CQuilSessionRegistry::Instance().IsRegistered(1));
+}
+
+// After the service ended abnormally while sessions lived, its printers and ports stay in the
+// spooler and the monitor. At the next start those of sessions that are gone, or that another user
+// has now, are removed before any logon; the other sessions' ones and other printers stay.
+TEST_F(EntryPointsTest, OrphanedPrintersAndPortsAreRemovedAndThoseOfLiveSessionsStay) {
+  const std::wstring driver = L"Quillon Driver v.0.1";
+  const struct {
+    const wchar_t* printer;  // null: a port without a printer
+    const wchar_t* port;
+    bool stays;
+  } leftovers[] = {
+      {L"Inkjet (carol : 5)", L"QPRN[5:0:1]", false},     // session 5 is gone
+      {L"Laser (mallory : 2)", L"QPRN[2:0:2]", false},    // session 2 is bob's now
+      {L"Plotter (alice : 1)", L"QPRN[1:0:3]", true},     // alice is still logged on
+      {L"Odd (carol : 5)", L"LPT2:", false},              // on the driver, but no session's port
+      {nullptr, L"QPRN[7:1:4]", false},
+      {nullptr, L"QPRN[2:1:5]", true},
+  };
+  for (const auto& leftover : leftovers) {
+    if (leftover.printer) spooler_.AddPrinterOnDriver(leftover.printer, leftover.port, driver);
+    if (leftover.port[0] == L'Q') spooler_.AddMonitorPort(leftover.port, std::nullopt);
+  }
+  spooler_.AddPrinterOn(L"Office Laser", L"QPRN[9:0:9]");  // another driver: not a session printer
+
+  sessions_.FailEnumeration(ERROR_ACCESS_DENIED);
+  QuilRemoveOrphanedPrinters();
+  EXPECT_TRUE(spooler_.Journal().empty()) << "unknown which sessions live: nothing goes";
+  sessions_.FailEnumeration(0);
+  QuilRemoveOrphanedPrinters();
+
+  for (const auto& leftover : leftovers) {
+    const std::string port(leftover.port, leftover.port + wcslen(leftover.port));
+    if (leftover.printer) {
+      EXPECT_EQ(spooler_.Printer(leftover.printer).has_value(), leftover.stays) << port;
+    }
+    if (leftover.port[0] == L'Q') {
+      EXPECT_EQ(spooler_.Ports().count(leftover.port), leftover.stays ? 1u : 0u) << port;
+    }
+  }
+  EXPECT_TRUE(spooler_.Printer(L"Office Laser"));
+  const auto journal = spooler_.Journal();
+  EXPECT_NE(std::find(journal.begin(), journal.end(), L"Purge Inkjet (carol : 5)"), journal.end());
+  EXPECT_EQ(spooler_.OpenHandles(), 0u);
+  EXPECT_EQ(sessions_.OutstandingAllocations(), 0u);
 }
 
 TEST(NotifyModule, DirectoryOfTheModuleEndsInABackslash) {

@@ -1,4 +1,4 @@
-// The delivered library exports its four session entry points under their plain names, and the
+// The delivered library exports its session entry points under their plain names, and the
 // spooler knows the environment that it installs its driver and monitor under.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -16,7 +16,8 @@ namespace {
 TEST(NotifyLibrary, ExportsTheSessionEntryPointsUndecorated) {
   const UniqueModule library(LoadLibraryW(QUIL_NOTIFY_DLL));
   ASSERT_TRUE(library);
-  for (const char* name : {"QuilEventLogon", "QuilEventLogoff", "WLEventLogon", "WLEventLogoff"}) {
+  for (const char* name :
+       {"QuilEventLogon", "QuilEventLogoff", "QuilRemoveOrphanedPrinters", "WLEventLogon", "WLEventLogoff"}) {
     EXPECT_NE(GetProcAddress(library.get(), name), nullptr) << name;
   }
   for (const char* decorated : {"QuilEventLogon@8", "_QuilEventLogon@8", "WLEventLogon@4"}) {

@@ -3,15 +3,20 @@
 
 #include <gmock/gmock.h>
 
+#include <optional>
+
 #include "CQuilImpersonation.h"
 #include "NotifyTestSupport.h"
 #include "PortSettingsBlock.h"
 #include "TestLogFile.h"
+#include "UniquePrinter.h"
+#include "WideText.h"
 
 namespace quil::test {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 constexpr DWORD kSession = 3;
 
@@ -21,12 +26,17 @@ class PrintersManagerTest : public NotifyTest {
     NotifyTest::SetUp();
     sessions_.AddSession(kSession, L"RDP-Tcp#0", L"alice", L"CORP");
     sessions_.AddSession(4, L"RDP-Tcp#1", L"bob");
+    ASSERT_TRUE(WTSQueryUserToken(kSession, aliceToken_.put()));
+    ASSERT_TRUE(WTSQueryUserToken(4, bobToken_.put()));
   }
   std::vector<std::wstring> XcvCommands() {
     std::vector<std::wstring> commands;
     for (const auto& call : spooler_.XcvCalls()) commands.push_back(call.command);
     return commands;
   }
+
+  UniqueHandle aliceToken_;
+  UniqueHandle bobToken_;
 };
 
 // The ACEs of a self-relative descriptor's DACL.
@@ -59,6 +69,7 @@ std::vector<Entry> DaclEntries(std::vector<uint8_t> descriptor, WORD* aclRevisio
 }
 
 const std::vector<uint8_t> kLocalSystemSid{1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+const std::vector<uint8_t> kCreatorOwnerSid{1, 1, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
 
 std::wstring PortNameOfInput(const std::vector<uint8_t>& input) {
   if (input.size() < 2 || input.size() % 2) return L"?";
@@ -81,12 +92,12 @@ TEST(PortNames, TheProcessWideCounterStartsAtOneAndNeverRepeats) {
   EXPECT_EQ(CQuilPrintersManager::MakePortName(3, 0), L"QPRN[3:0:1]");
   EXPECT_EQ(CQuilPrintersManager::MakePortName(5, 2), L"QPRN[5:2:2]");
   EXPECT_EQ(CQuilPrintersManager::MakePortName(3, 0), L"QPRN[3:0:3]");
-  const CQuilPrintersManager printer(3, L"alice", L"", L"P", 1);
+  const CQuilPrintersManager printer(3, L"alice", nullptr, L"P", 1);
   EXPECT_EQ(printer.PortName(), L"QPRN[3:1:4]") << "construction takes the next number";
 }
 
 TEST_F(PrintersManagerTest, CreatesPortThenPrinterThenPortSettings) {
-  CQuilPrintersManager printer(kSession, L"alice", L"CORP", L"\\\\PRINTSRV\\Laser", 0);
+  CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"\\\\PRINTSRV\\Laser", 0);
   ASSERT_TRUE(printer.CreatePrinter());
 
   EXPECT_THAT(spooler_.Journal(), ElementsAre(L"AddPort QPRN[3:0:1]", L"AddPrinter Laser on PRINTSRV (alice : 3)",
@@ -116,8 +127,10 @@ TEST_F(PrintersManagerTest, CreatesPortThenPrinterThenPortSettings) {
 
 TEST_F(PrintersManagerTest, PortSettingsBlockBytes) {
   sessions_.AddSession(1, L"RDP-Tcp#2", L"u");
+  UniqueHandle token;
+  ASSERT_TRUE(WTSQueryUserToken(1, token.put()));
   // The first port of the process is QPRN[1:0:1].
-  CQuilPrintersManager printer(1, L"u", L"", L"p", 0);
+  CQuilPrintersManager printer(1, L"u", token.get(), L"p", 0);
   ASSERT_TRUE(printer.CreatePrinter());
   const auto calls = spooler_.XcvCalls();
   ASSERT_EQ(calls.size(), 2u);
@@ -132,9 +145,9 @@ TEST_F(PrintersManagerTest, PortSettingsBlockBytes) {
 }
 
 TEST_F(PrintersManagerTest, SecurityDescriptorAdmitsOnlyTheUserAndLocalSystem) {
-  CQuilPrintersManager printer(kSession, L"alice", L"CORP", L"Inkjet", 0);
+  CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
   ASSERT_TRUE(printer.CreatePrinter());
-  EXPECT_THAT(sessions_.LookedUpAccounts(), ElementsAre(L"CORP\\alice"));
+  EXPECT_THAT(sessions_.LookedUpAccounts(), IsEmpty()) << "the user is the token's, not looked up by name";
 
   const auto added = spooler_.Printer(L"Inkjet (alice : 3)");
   ASSERT_TRUE(added);
@@ -160,47 +173,84 @@ TEST_F(PrintersManagerTest, SecurityDescriptorAdmitsOnlyTheUserAndLocalSystem) {
   WORD aclRevision = 0;
   const auto user = sim::SimTerminalServer::UserSid(kSession);
   EXPECT_THAT(DaclEntries(descriptor, &aclRevision),
-              ElementsAre(Entry{0, 0x00, 0x000F000C, user}, Entry{0, 0x09, 0x000F0030, user},
+              ElementsAre(Entry{0, 0x00, 0x00020008, user}, Entry{0, 0x09, 0x000F0030, kCreatorOwnerSid},
                           Entry{0, 0x00, 0x000F000C, kLocalSystemSid}, Entry{0, 0x09, 0x000F0030, kLocalSystemSid}));
   EXPECT_EQ(aclRevision, 2u);
   printer.RemoveUserPrinter();
 }
 
-TEST_F(PrintersManagerTest, AccountWithoutDomainIsTheBareUserName) {
-  CQuilPrintersManager printer(4, L"bob", L"", L"Inkjet", 0);
-  ASSERT_TRUE(printer.CreatePrinter());
-  EXPECT_THAT(sessions_.LookedUpAccounts(), ElementsAre(L"bob"));
-  WORD aclRevision = 0;
-  const auto entries = DaclEntries(spooler_.Printer(L"Inkjet (bob : 4)")->securityDescriptor, &aclRevision);
-  ASSERT_EQ(entries.size(), 4u);
-  EXPECT_EQ(entries[0].sid, sim::SimTerminalServer::UserSid(4));
-  printer.RemoveUserPrinter();
+// The printer is the token's user's, whether or not the server can look her account's name up.
+TEST_F(PrintersManagerTest, TheUserIsTheTokensUserWhetherOrNotHerNameResolves) {
+  sessions_.SetAccountResolvable(4, false);
+  const struct {
+    DWORD session;
+    const wchar_t* user;
+    HANDLE token;
+  } cases[] = {{kSession, L"alice", aliceToken_.get()}, {4, L"bob", bobToken_.get()}};
+  for (const auto& c : cases) {
+    CQuilPrintersManager printer(c.session, c.user, c.token, L"Inkjet", 0);
+    ASSERT_TRUE(printer.CreatePrinter()) << c.session;
+    WORD aclRevision = 0;
+    const auto entries = DaclEntries(spooler_.Printer(printer.PrinterName())->securityDescriptor, &aclRevision);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].sid, sim::SimTerminalServer::UserSid(c.session));
+    printer.RemoveUserPrinter();
+  }
 }
 
-// A printer that only its user may use cannot be made for an account that cannot be resolved:
-// no printer then, rather than one that every user of the server could print to. Its port goes.
-TEST_F(PrintersManagerTest, UnresolvedAccountYieldsNoPrinterAndNoPort) {
-  sessions_.SetAccountResolvable(kSession, false);
-  CQuilPrintersManager printer(kSession, L"alice", L"CORP", L"Inkjet", 0);
+// A printer that only its user may use cannot be made without her token: no printer then, rather
+// than one that every user of the server could print to. Its port goes.
+TEST_F(PrintersManagerTest, WithoutTheUsersTokenNoPrinterAndNoPort) {
+  CQuilPrintersManager printer(kSession, L"alice", nullptr, L"Inkjet", 0);
   EXPECT_FALSE(printer.CreatePrinter());
   EXPECT_FALSE(spooler_.Printer(L"Inkjet (alice : 3)"));
   EXPECT_TRUE(spooler_.Ports().empty());
-  // ERROR_NONE_MAPPED (1332) as an HRESULT, 0x80070534, in signed decimal.
-  EXPECT_EQ(TestLogFile::CountMessage("AddPrinter can't get CSecurityDesc: [-2147023564]"), 1u);
-  EXPECT_EQ(TestLogFile::CountMessage("AddPrinter: Inkjet (alice : 3) not added, its user's account is unknown"), 1u);
+  // ERROR_INVALID_HANDLE (6) as an HRESULT, 0x80070006, in signed decimal.
+  EXPECT_EQ(TestLogFile::CountMessage("AddPrinter can't get CSecurityDesc: [-2147024890]"), 1u);
+  EXPECT_EQ(TestLogFile::CountMessage("AddPrinter: Inkjet (alice : 3) not added, its user is unknown"), 1u);
 }
 
-TEST_F(PrintersManagerTest, MonitorRefusingThroughItsStatusDoesNotStopCreation) {
-  spooler_.SetXcvStatus(L"AddPort", ERROR_ALREADY_EXISTS);
-  CQuilPrintersManager printer(kSession, L"alice", L"CORP", L"Inkjet", 0);
-  EXPECT_TRUE(printer.CreatePrinter());
-  EXPECT_TRUE(spooler_.Printer(L"Inkjet (alice : 3)"));
-  printer.RemoveUserPrinter();
+// A port of the same name that the monitor still holds, with the settings of an earlier user of
+// the session (left by a run of the service that ended abnormally), is refused by the monitor:
+// no printer is made on it, and its settings are not pointed at the new user's client.
+TEST_F(PrintersManagerTest, ALeftoverPortOfTheSameNameIsNeitherUsedNorRepointed) {
+  CQuilPrintersManager printer(kSession, L"bob", bobToken_.get(), L"Laser", 0);
+  const PortSettings earlier{ToU16(printer.PortName()), u"Inkjet", u"alice", kSession};
+  spooler_.AddMonitorPort(printer.PortName(), earlier);
+  EXPECT_FALSE(printer.CreatePrinter());
+  EXPECT_FALSE(spooler_.Printer(printer.PrinterName()));
+  EXPECT_THAT(XcvCommands(), ElementsAre(L"AddPort"));
+  EXPECT_EQ(spooler_.Ports().at(printer.PortName()), earlier);
+  EXPECT_EQ(TestLogFile::CountMessage("The port monitor refused AddPort"), 1u);
+}
+
+// The other port commands count only when the monitor accepted them too: a printer whose port has
+// no settings is removed again, and a refused removal is reported.
+TEST_F(PrintersManagerTest, PortCommandsTheMonitorRefusesThroughItsStatusFail) {
+  const struct {
+    const wchar_t* command;
+    const char* logged;
+    bool created;
+  } cases[] = {{L"PortSettings", "The port monitor refused PortSettings", false},
+               {L"RemovePort", "The port monitor refused RemovePort", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.logged);
+    spooler_.Reset();
+    spooler_.SetXcvStatus(c.command, ERROR_INVALID_PARAMETER);
+    CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
+    ASSERT_EQ(printer.CreatePrinter(), c.created);
+    if (c.created) {
+      EXPECT_FALSE(printer.RemoveUserPrinter());
+    }
+    EXPECT_FALSE(spooler_.Printer(L"Inkjet (alice : 3)"));
+    EXPECT_THAT(XcvCommands(), ElementsAre(L"AddPort", L"PortSettings", L"RemovePort"));
+    EXPECT_EQ(TestLogFile::CountMessage(c.logged), 1u);
+  }
 }
 
 TEST_F(PrintersManagerTest, FailingAddPortAddsNoPrinter) {
   spooler_.FailXcvCall(L"AddPort", ERROR_ACCESS_DENIED);
-  CQuilPrintersManager printer(kSession, L"alice", L"CORP", L"Inkjet", 0);
+  CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
   EXPECT_FALSE(printer.CreatePrinter());
   EXPECT_TRUE(spooler_.Printers().empty());
   EXPECT_THAT(XcvCommands(), ElementsAre(L"AddPort"));
@@ -209,15 +259,15 @@ TEST_F(PrintersManagerTest, FailingAddPortAddsNoPrinter) {
 
 TEST_F(PrintersManagerTest, TransceiveObjectThatCannotBeOpenedFailsCreation) {
   spooler_.FailXcvOpen(ERROR_INVALID_PRINTER_NAME);
-  CQuilPrintersManager printer(kSession, L"alice", L"CORP", L"Inkjet", 0);
+  CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
   EXPECT_FALSE(printer.CreatePrinter());
   EXPECT_TRUE(spooler_.XcvCalls().empty());
   EXPECT_TRUE(spooler_.Printers().empty());
 }
 
 TEST_F(PrintersManagerTest, DuplicatePrinterNameRemovesTheSecondPortAgain) {
-  CQuilPrintersManager first(kSession, L"alice", L"CORP", L"Inkjet", 0);
-  CQuilPrintersManager second(kSession, L"alice", L"CORP", L"Inkjet", 1);
+  CQuilPrintersManager first(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
+  CQuilPrintersManager second(kSession, L"alice", aliceToken_.get(), L"Inkjet", 1);
   ASSERT_TRUE(first.CreatePrinter());
   EXPECT_FALSE(second.CreatePrinter());
   EXPECT_EQ(spooler_.Printers().size(), 1u);
@@ -228,17 +278,17 @@ TEST_F(PrintersManagerTest, DuplicatePrinterNameRemovesTheSecondPortAgain) {
   first.RemoveUserPrinter();
 }
 
-TEST_F(PrintersManagerTest, FailingPortSettingsKeepsPrinterAndPort) {
+TEST_F(PrintersManagerTest, FailingPortSettingsRemovesPrinterAndPortAgain) {
   spooler_.FailXcvCall(L"PortSettings", ERROR_GEN_FAILURE);
-  CQuilPrintersManager printer(kSession, L"alice", L"CORP", L"Inkjet", 0);
-  EXPECT_TRUE(printer.CreatePrinter());
-  EXPECT_TRUE(spooler_.Printer(L"Inkjet (alice : 3)"));
-  EXPECT_EQ(spooler_.Ports().count(L"QPRN[3:0:1]"), 1u);
-  printer.RemoveUserPrinter();
+  CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
+  EXPECT_FALSE(printer.CreatePrinter());
+  EXPECT_FALSE(spooler_.Printer(L"Inkjet (alice : 3)"));
+  EXPECT_TRUE(spooler_.Ports().empty());
+  EXPECT_EQ(spooler_.OpenHandles(), 0u);
 }
 
 TEST_F(PrintersManagerTest, RemovalPurgesAndDeletesThePrinterBeforeItsPort) {
-  CQuilPrintersManager printer(kSession, L"alice", L"CORP", L"Inkjet", 0);
+  CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
   ASSERT_TRUE(printer.CreatePrinter());
   EXPECT_TRUE(printer.RemoveUserPrinter());
   EXPECT_THAT(spooler_.Journal(),
@@ -253,7 +303,7 @@ TEST_F(PrintersManagerTest, RemovalPurgesAndDeletesThePrinterBeforeItsPort) {
 TEST_F(PrintersManagerTest, PrinterWhoseDeletionFailsStillLosesItsPortAndHandle) {
   spooler_.FailDeletePrinter(L"Inkjet (alice : 3)", ERROR_ACCESS_DENIED);
   {
-    CQuilPrintersManager printer(kSession, L"alice", L"CORP", L"Inkjet", 0);
+    CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
     ASSERT_TRUE(printer.CreatePrinter());
     printer.RemoveUserPrinter();
     EXPECT_EQ(spooler_.OpenHandles(), 0u);
@@ -263,14 +313,42 @@ TEST_F(PrintersManagerTest, PrinterWhoseDeletionFailsStillLosesItsPortAndHandle)
   EXPECT_EQ(spooler_.Journal().back(), L"RemovePort QPRN[3:0:1]");
 }
 
+// The user prints to her printer and reads it, as a standard user does; administering it
+// (renaming it, changing its port, defaults or security, purging it) is the service's alone.
+TEST_F(PrintersManagerTest, TheUserMayUseHerPrinterButNotAdministerIt) {
+  CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
+  ASSERT_TRUE(printer.CreatePrinter());
+  const struct {
+    HANDLE actingAs;  // null: the service itself
+    std::optional<ACCESS_MASK> asked;  // nullopt: no PRINTER_DEFAULTS
+    bool opens;
+  } cases[] = {
+      {aliceToken_.get(), std::nullopt, true},
+      {aliceToken_.get(), PRINTER_ACCESS_USE | READ_CONTROL, true},
+      {aliceToken_.get(), PRINTER_ACCESS_ADMINISTER, false},
+      {aliceToken_.get(), PRINTER_ALL_ACCESS, false},
+      {aliceToken_.get(), WRITE_DAC, false},
+      {bobToken_.get(), PRINTER_ACCESS_USE, false},
+      {nullptr, PRINTER_ALL_ACCESS, true},
+  };
+  for (const auto& c : cases) {
+    std::wstring name = printer.PrinterName();
+    PRINTER_DEFAULTSW defaults{nullptr, nullptr, c.asked.value_or(0)};
+    UniquePrinter opened;
+    std::optional<CQuilImpersonation> asUser;
+    if (c.actingAs) asUser.emplace(c.actingAs);
+    EXPECT_EQ(OpenPrinterW(name.data(), opened.put(), c.asked ? &defaults : nullptr) != FALSE, c.opens)
+        << (c.actingAs == bobToken_.get() ? "bob " : c.actingAs ? "alice " : "service ") << c.asked.value_or(0);
+  }
+  printer.RemoveUserPrinter();
+}
+
 TEST_F(PrintersManagerTest, SetAsDefaultPrinterActsForTheImpersonatedUser) {
-  UniqueHandle token;
-  ASSERT_TRUE(WTSQueryUserToken(kSession, token.put()));
   spooler_.SetDefaultPrinterOf(L"", L"System Printer");
-  CQuilPrintersManager printer(kSession, L"alice", L"CORP", L"Inkjet", 0);
+  CQuilPrintersManager printer(kSession, L"alice", aliceToken_.get(), L"Inkjet", 0);
   ASSERT_TRUE(printer.CreatePrinter());
   {
-    CQuilImpersonation asUser(token.get());
+    CQuilImpersonation asUser(aliceToken_.get());
     ASSERT_TRUE(asUser.Active());
     EXPECT_TRUE(printer.SetAsDefaultPrinter());
   }

@@ -2,10 +2,13 @@
 // scripted client, the session's named events, and logoff.
 #include <gmock/gmock.h>
 
+#include <algorithm>
+
 #include "NotifyTestSupport.h"
 #include "PrinterListMessages.h"
 #include "QuillonNotify.h"
 #include "TestLogFile.h"
+#include "UniquePrinter.h"
 
 namespace quil::test {
 namespace {
@@ -132,6 +135,38 @@ TEST_F(UserSessionTest, DisconnectRemovesThePrintersAndRestoresTheDefaultAndReco
 
   QuilEventLogoff(kSession, nullptr);
   EXPECT_EQ(spooler_.DefaultPrinterOf(kUser), L"Office Laser") << "the default saved before the second exchange";
+}
+
+// A default that is itself a session printer (one an earlier run of the service left, or one a
+// failed restore kept) is not the user's earlier default: it is never recorded nor restored.
+TEST_F(UserSessionTest, ADefaultThatIsASessionPrinterIsNeverRecordedAsTheEarlierDefault) {
+  spooler_.AddPrinterOnDriver(L"Inkjet (alice : 9)", L"QPRN[9:0:1]", L"Quillon Driver v.0.1");
+  spooler_.SetDefaultPrinterOf(kUser, L"Inkjet (alice : 9)");
+  Logon();
+  ASSERT_TRUE(WaitForExchanges(1));
+  QuilEventLogoff(kSession, nullptr);
+
+  for (const auto& entry : spooler_.Journal()) EXPECT_NE(entry, L"SetDefault CORP\\alice: Inkjet (alice : 9)");
+  EXPECT_NE(spooler_.DefaultPrinterOf(kUser), L"Inkjet (alice : 9)");
+  EXPECT_EQ(
+      TestLogFile::CountMessage("Default printer Inkjet (alice : 9) is not recorded: it may be a session printer"), 1u);
+}
+
+TEST_F(UserSessionTest, ARestoreOfTheEarlierDefaultThatFailsIsLogged) {
+  Logon();
+  ASSERT_TRUE(WaitForExchanges(1));
+  UniquePrinter earlier;
+  PRINTER_DEFAULTSW all{nullptr, nullptr, PRINTER_ALL_ACCESS};
+  ASSERT_TRUE(OpenPrinterW(const_cast<LPWSTR>(L"Office Laser"), earlier.put(), &all));
+  ASSERT_TRUE(DeletePrinter(earlier.get())) << "the earlier default goes during the session";
+  QuilEventLogoff(kSession, nullptr);
+
+  const auto messages = TestLogFile::Messages();
+  const auto failed =
+      std::find(messages.begin(), messages.end(), "Default printer Office Laser could not be set again");
+  ASSERT_NE(failed, messages.end());
+  ASSERT_NE(failed + 1, messages.end());
+  EXPECT_TRUE((failed + 1)->ends_with(" [1801]")) << *(failed + 1);
 }
 
 TEST_F(UserSessionTest, ReconnectWhilePrintersExistChangesNothing) {

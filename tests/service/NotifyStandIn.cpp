@@ -8,6 +8,12 @@ void Report(StandInEntry entry, DWORD sessionId, HANDLE token) {
 }
 }  // namespace
 
+// Unloading by FreeLibrary is reported; at process exit the observer may be gone already.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID processEnds) {
+  if (reason == DLL_PROCESS_DETACH && !processEnds) Report(StandInEntry::Unload, 0, nullptr);
+  return TRUE;
+}
+
 extern "C" {
 
 void WINAPI StandInSetObserver(StandInObserver observer) { g_observer = observer; }
@@ -17,6 +23,8 @@ int WINAPI QuilEventLogon(DWORD sessionId, HANDLE token) {
   Report(StandInEntry::Logon, sessionId, token);
   return 1;
 }
+
+void WINAPI QuilRemoveOrphanedPrinters() { Report(StandInEntry::RemoveOrphans, 0, nullptr); }
 #endif
 
 void WINAPI QuilEventLogoff(DWORD sessionId, HANDLE token) { Report(StandInEntry::Logoff, sessionId, token); }

@@ -21,7 +21,9 @@ TEST_F(ServiceTest, WithoutTheLibraryTheServiceStillStartsRunsAndStops) {
 
   std::vector<DWORD> states;
   for (const auto& report : scm_.Reports()) states.push_back(report.status.dwCurrentState);
-  EXPECT_THAT(states, ElementsAre(SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED));
+  EXPECT_THAT(states, ElementsAre(SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING,
+                                  SERVICE_STOPPED))
+      << "the stop, then the logoff of the one session";
   EXPECT_EQ(scm_.Reports().back().status.dwWin32ExitCode, 0u);
   EXPECT_EQ(TestLogFile::CountMessage("Service: Logon Session id: 1"), 2u);
   EXPECT_EQ(TestLogFile::CountMessage("Service: Logoff session id: 1"), 2u);

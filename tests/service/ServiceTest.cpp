@@ -12,6 +12,7 @@ namespace quil::test {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::Pair;
 
 constexpr DWORD kOwnAndSharedProcess = 0x30;
 constexpr DWORD kAcceptStopAndSessionChange = 0x81;
@@ -55,15 +56,18 @@ TEST_F(ServiceRunTest, StartReportsPendingThenRunningAndLogsOnEverySessionWithAU
   EXPECT_THAT(ReportedStates(), ElementsAre(SERVICE_START_PENDING, SERVICE_RUNNING));
 
   const auto calls = LibraryCalls::All();
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[0].sessionId, 1u);
-  EXPECT_EQ(calls[0].token, sessions_.IssuedToken(1));
-  EXPECT_EQ(calls[1].sessionId, 2u);
-  EXPECT_EQ(calls[1].token, sessions_.IssuedToken(2));
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].entry, StandInEntry::RemoveOrphans) << "what an earlier run left goes before any logon";
+  EXPECT_EQ(calls[1].sessionId, 1u);
+  EXPECT_EQ(calls[1].token, sessions_.IssuedToken(1));
+  EXPECT_EQ(calls[2].sessionId, 2u);
+  EXPECT_EQ(calls[2].token, sessions_.IssuedToken(2));
   for (const auto& call : calls) {
-    EXPECT_NE(call.token, nullptr);
+    if (call.entry == StandInEntry::Logon) {
+      EXPECT_NE(call.token, nullptr);
+    }
     EXPECT_EQ(call.lastReportedState, static_cast<DWORD>(SERVICE_RUNNING)) << "the sweep follows the running report";
-    EXPECT_NE(call.threadId, scm_.DispatcherThreadId()) << "the sweep runs on the service-main thread";
+    EXPECT_NE(call.threadId, scm_.DispatcherThreadId()) << "the sweep runs on a thread of the service's own";
   }
 
   EXPECT_EQ(TestLogFile::CountMessage("Service: register control handler successed"), 1u);
@@ -75,7 +79,9 @@ TEST_F(ServiceRunTest, StartReportsPendingThenRunningAndLogsOnEverySessionWithAU
   EXPECT_EQ(sessions_.OutstandingAllocations(), 0u);
 }
 
-TEST_F(ServiceRunTest, StopLogsEverySessionOffBeforeReportingStopped) {
+// The stop reports each step with the next check point and a wait hint, and the library is
+// unloaded after the last session's logoff, before the service reports stopped.
+TEST_F(ServiceRunTest, StopReportsProgressWhileItLogsEverySessionOffAndUnloadsTheLibraryBeforeReportingStopped) {
   AddTypicalSessions();
   ServiceProgram program;
   ASSERT_TRUE(WaitForStartSweep());
@@ -84,28 +90,84 @@ TEST_F(ServiceRunTest, StopLogsEverySessionOffBeforeReportingStopped) {
   ASSERT_TRUE(program.WaitForExit());
   EXPECT_EQ(program.ExitCode(), 0);
 
-  EXPECT_THAT(ReportedStates(),
-              ElementsAre(SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED));
+  EXPECT_THAT(ReportedStates(), ElementsAre(SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING,
+                                            SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING,
+                                            SERVICE_STOPPED));
+  const auto reports = scm_.Reports();
+  for (DWORD step = 1; step <= 4; ++step) {
+    EXPECT_EQ(reports[step + 1].status.dwCheckPoint, step);
+    EXPECT_GT(reports[step + 1].status.dwWaitHint, 0u);
+  }
+  EXPECT_EQ(reports.back().status.dwCheckPoint, 0u);
+  EXPECT_EQ(reports.back().status.dwWaitHint, 0u);
   EXPECT_THAT(LibraryCalls::SessionsOf(StandInEntry::Logoff), ElementsAre(1u, 65536u, 2u));
   for (const auto& call : LibraryCalls::All()) {
     if (call.entry != StandInEntry::Logoff) continue;
     EXPECT_EQ(call.token, nullptr);
-    EXPECT_EQ(call.threadId, scm_.DispatcherThreadId()) << "the stop sweep runs on the handler's thread";
+    EXPECT_NE(call.threadId, scm_.DispatcherThreadId()) << "the handler does no logoff itself";
     EXPECT_EQ(call.lastReportedState, static_cast<DWORD>(SERVICE_STOP_PENDING));
   }
+  const auto calls = LibraryCalls::All();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back().entry, StandInEntry::Unload);
+  EXPECT_EQ(calls.back().lastReportedState, static_cast<DWORD>(SERVICE_STOP_PENDING)) << "unloaded before stopped";
   EXPECT_EQ(TestLogFile::CountMessage("Service: OnServiceStop"), 1u);
   EXPECT_EQ(TestLogFile::CountMessage("Service: WinSta RDP-Tcp Logoff session id: 65536"), 1u);
   EXPECT_EQ(TestLogFile::CountMessage("Service: Logoff session id: 2"), 1u);
   EXPECT_EQ(sessions_.OutstandingAllocations(), 0u);
 }
 
+// A logon whose library work blocks (spooler or account calls that hang) holds no control: the
+// handler returns at once, later changes follow the logon in order, and the stop after them.
+TEST_F(ServiceRunTest, ALogonThatBlocksHoldsNoControlAndLaterChangesFollowItInOrder) {
+  ServiceProgram program;
+  ASSERT_TRUE(WaitForStartSweep());
+  sessions_.AddSession(7, L"RDP-Tcp#4", L"carol");
+  sessions_.AddSession(8, L"RDP-Tcp#5", L"dave");
+  LogonGate gate(7);
+
+  ASSERT_EQ(SendSessionChange(WTS_SESSION_LOGON, 7), static_cast<DWORD>(NO_ERROR));
+  ASSERT_TRUE(gate.WaitUntilHeld());
+  ASSERT_EQ(SendSessionChange(WTS_SESSION_LOGON, 8), static_cast<DWORD>(NO_ERROR));
+  ASSERT_EQ(SendSessionChange(WTS_SESSION_LOGOFF, 7), static_cast<DWORD>(NO_ERROR));
+  ASSERT_EQ(scm_.SendControl(SERVICE_CONTROL_STOP), static_cast<DWORD>(NO_ERROR));
+  EXPECT_EQ(scm_.Reports().back().status.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+  EXPECT_THAT(LibraryCalls::SessionsOf(StandInEntry::Logon), ElementsAre(7u)) << "the others wait for the logon";
+
+  gate.Release();
+  ASSERT_TRUE(program.WaitForExit());
+  EXPECT_THAT(LibraryCalls::SessionsOf(StandInEntry::Logon), ElementsAre(7u, 8u));
+  EXPECT_THAT(LibraryCalls::SessionsOf(StandInEntry::Logoff), ElementsAre(7u, 7u, 8u)) << "the change, then the stop";
+  EXPECT_EQ(scm_.Reports().back().status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+// The library is unloaded at the stop: every session it was given is logged off before, also one
+// that the stop's enumeration does not list.
+TEST_F(ServiceRunTest, StopLogsOffEverySessionGivenToTheLibraryBeforeUnloadingIt) {
+  ServiceProgram program;
+  ASSERT_TRUE(WaitForStartSweep());
+  sessions_.AddSession(7, L"RDP-Tcp#4", L"carol");
+  ASSERT_EQ(SendSessionChange(WTS_SESSION_LOGON, 7), static_cast<DWORD>(NO_ERROR));
+  ASSERT_TRUE(WaitForEarlierChanges());
+  sessions_.FailEnumeration(ERROR_ACCESS_DENIED);
+  scm_.SendControl(SERVICE_CONTROL_STOP);
+  ASSERT_TRUE(program.WaitForExit());
+
+  std::vector<std::pair<StandInEntry, DWORD>> calls;
+  for (const auto& call : LibraryCalls::All()) calls.emplace_back(call.entry, call.sessionId);
+  EXPECT_THAT(calls, ElementsAre(Pair(StandInEntry::RemoveOrphans, 0u), Pair(StandInEntry::Logon, 7u),
+                                 Pair(StandInEntry::Logoff, 7u), Pair(StandInEntry::Unload, 0u)));
+}
+
 TEST_F(ServiceRunTest, SessionLogonAndLogoffNotificationsReachTheLibrary) {
   ServiceProgram program;
   ASSERT_TRUE(WaitForStartSweep());
+  LibraryCalls::Clear();
   sessions_.AddSession(7, L"RDP-Tcp#4", L"carol", L"CORP");
 
   EXPECT_EQ(SendSessionChange(WTS_SESSION_LOGON, 7), static_cast<DWORD>(NO_ERROR));
   EXPECT_EQ(SendSessionChange(WTS_SESSION_LOGOFF, 7), static_cast<DWORD>(NO_ERROR));
+  ASSERT_TRUE(WaitForEarlierChanges());
 
   const auto calls = LibraryCalls::All();
   ASSERT_EQ(calls.size(), 2u);
@@ -122,10 +184,12 @@ TEST_F(ServiceRunTest, SessionLogonAndLogoffNotificationsReachTheLibrary) {
 TEST_F(ServiceRunTest, ALogonWhoseTokenCannotBeHadCallsNothing) {
   ServiceProgram program;
   ASSERT_TRUE(WaitForStartSweep());
+  LibraryCalls::Clear();
   sessions_.AddSession(9, L"RDP-Tcp");  // no user, so no token
 
   EXPECT_EQ(SendSessionChange(WTS_SESSION_LOGON, 9), static_cast<DWORD>(NO_ERROR));
   EXPECT_EQ(SendSessionChange(WTS_SESSION_LOGON, 10), static_cast<DWORD>(NO_ERROR));  // unknown session
+  ASSERT_TRUE(WaitForEarlierChanges());
   EXPECT_TRUE(LibraryCalls::All().empty());
   EXPECT_EQ(TestLogFile::CountMessage("Service: Logon Session id: 9"), 1u);
   EXPECT_EQ(TestLogFile::CountMessage("Service: Logon Session id: 10"), 1u);
@@ -147,6 +211,7 @@ TEST_F(ServiceRunTest, OtherSessionEventsAndControlsChangeNothing) {
   }
   EXPECT_EQ(scm_.SendControl(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON, nullptr),
             static_cast<DWORD>(NO_ERROR));
+  ASSERT_TRUE(WaitForEarlierChanges());
 
   EXPECT_TRUE(LibraryCalls::All().empty());
   EXPECT_EQ(scm_.Reports().size(), reportsBefore);
@@ -158,6 +223,7 @@ TEST_F(ServiceRunTest, OtherSessionEventsAndControlsChangeNothing) {
 TEST_F(ServiceRunTest, RemoteDisconnectAndConnectSignalTheSessionsEvents) {
   ServiceProgram program;
   ASSERT_TRUE(WaitForStartSweep());
+  LibraryCalls::Clear();
   const std::vector<std::wstring> names = {L"Global\\Quillon-4-Disconnect", L"Global\\QuillonNotify-4-Disconnect",
                                            L"Global\\QuillonPort-4-Disconnect", L"Global\\Quillon-4-Reconnect",
                                            L"Global\\Quillon-5-Disconnect"};
@@ -171,12 +237,14 @@ TEST_F(ServiceRunTest, RemoteDisconnectAndConnectSignalTheSessionsEvents) {
                         Case{WTS_REMOTE_CONNECT, {false, false, false, true, false}},
                         Case{WTS_CONSOLE_DISCONNECT, {false, false, false, false, false}}}) {
     EXPECT_EQ(SendSessionChange(c.eventType, 4), static_cast<DWORD>(NO_ERROR));
+    ASSERT_TRUE(WaitForEarlierChanges());
     for (size_t i = 0; i < names.size(); ++i) {
       EXPECT_EQ(WaitForSingleObject(events[i].get(), 0) == WAIT_OBJECT_0, c.signalled[i])
           << c.eventType << " " << std::string(names[i].begin(), names[i].end());
     }
   }
   EXPECT_EQ(SendSessionChange(WTS_REMOTE_DISCONNECT, 6), static_cast<DWORD>(NO_ERROR));
+  ASSERT_TRUE(WaitForEarlierChanges());
   EXPECT_FALSE(UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, L"Global\\QuillonPort-6-Disconnect")));
   EXPECT_TRUE(LibraryCalls::All().empty());
   EXPECT_EQ(TestLogFile::CountMessage("Service: Disconnect session id: 4"), 1u);
@@ -191,7 +259,8 @@ TEST_F(ServiceRunTest, SweepsDoNothingWhenSessionsCannotBeEnumerated) {
   scm_.SendControl(SERVICE_CONTROL_STOP);
   ASSERT_TRUE(program.WaitForExit());
 
-  EXPECT_TRUE(LibraryCalls::All().empty());
+  EXPECT_TRUE(LibraryCalls::SessionsOf(StandInEntry::Logon).empty());
+  EXPECT_TRUE(LibraryCalls::SessionsOf(StandInEntry::Logoff).empty());
   EXPECT_THAT(ReportedStates(),
               ElementsAre(SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED));
   const auto messages = TestLogFile::Messages();

@@ -1,6 +1,8 @@
 #include "ServiceTestSupport.h"
 
 #include <algorithm>
+#include <optional>
+#include <string>
 
 #include "CQuilService.h"
 #include "SimLock.h"
@@ -12,14 +14,28 @@ namespace {
 
 constexpr DWORD kBoundedWaitMs = 10000;
 
+constexpr DWORD kBarrierSession = 4242;
+
 sim::CriticalSection g_callsLock;
 std::vector<LibraryCall> g_calls;
+
+struct HeldLogon {
+  std::optional<DWORD> sessionId;
+  UniqueHandle held{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  UniqueHandle released{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+};
+HeldLogon g_heldLogon;
 
 void RecordCall(StandInEntry entry, DWORD sessionId, HANDLE token) {
   const auto reports = sim::SimServiceControlManager::Instance().Reports();
   const DWORD lastState = reports.empty() ? 0 : reports.back().status.dwCurrentState;
-  sim::Guard guard(g_callsLock);
-  g_calls.push_back({entry, sessionId, token, GetCurrentThreadId(), lastState});
+  {
+    sim::Guard guard(g_callsLock);
+    g_calls.push_back({entry, sessionId, token, GetCurrentThreadId(), lastState});
+    if (entry != StandInEntry::Logon || g_heldLogon.sessionId != sessionId) return;
+  }
+  SetEvent(g_heldLogon.held.get());
+  WaitForSingleObject(g_heldLogon.released.get(), INFINITE);
 }
 
 }  // namespace
@@ -72,6 +88,32 @@ DWORD SendSessionChange(DWORD eventType, DWORD sessionId) {
   WTSSESSION_NOTIFICATION notification{sizeof(WTSSESSION_NOTIFICATION), sessionId};
   return sim::SimServiceControlManager::Instance().SendControl(SERVICE_CONTROL_SESSIONCHANGE, eventType,
                                                                &notification);
+}
+
+bool WaitForEarlierChanges() {
+  const std::string line = "Service: Connect session id: " + std::to_string(kBarrierSession);
+  const size_t before = TestLogFile::CountMessage(line);
+  if (SendSessionChange(WTS_REMOTE_CONNECT, kBarrierSession) != NO_ERROR) return false;
+  return WaitUntil([&] { return TestLogFile::CountMessage(line) > before; }, kBoundedWaitMs);
+}
+
+LogonGate::LogonGate(DWORD sessionId) {
+  ResetEvent(g_heldLogon.held.get());
+  ResetEvent(g_heldLogon.released.get());
+  sim::Guard guard(g_callsLock);
+  g_heldLogon.sessionId = sessionId;
+}
+
+LogonGate::~LogonGate() { Release(); }
+
+bool LogonGate::WaitUntilHeld() { return WaitForSingleObject(g_heldLogon.held.get(), kBoundedWaitMs) == WAIT_OBJECT_0; }
+
+void LogonGate::Release() {
+  {
+    sim::Guard guard(g_callsLock);
+    g_heldLogon.sessionId.reset();
+  }
+  SetEvent(g_heldLogon.released.get());
 }
 
 bool WaitForStartSweep() {

@@ -49,6 +49,25 @@ class ServiceProgram {
 
 DWORD SendSessionChange(DWORD eventType, DWORD sessionId);
 
+// The service handles session changes on a worker thread, in order: this sends one more (a
+// remote connect of a session nobody waits on) and waits (bounded) until the worker has come to
+// it, so that every change sent before has been handled.
+bool WaitForEarlierChanges();
+
+// Holds the stand-in library's logon of one session, as a logon whose spooler or account calls
+// block, until released; the gate releases it at the latest when it ends.
+class LogonGate {
+ public:
+  explicit LogonGate(DWORD sessionId);
+  ~LogonGate();
+  LogonGate(const LogonGate&) = delete;
+  LogonGate& operator=(const LogonGate&) = delete;
+
+  // Waits (bounded) until the logon is being held.
+  bool WaitUntilHeld();
+  void Release();
+};
+
 // Waits (bounded) until the service runs and its start sweep has enumerated the sessions and
 // returned the enumeration's memory.
 bool WaitForStartSweep();
