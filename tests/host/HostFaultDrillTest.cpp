@@ -1,7 +1,7 @@
 // Fault drills against the real service and monitor under the server host: a client computer that
 // goes away in the middle of a job, a logoff while the printer-list exchange hangs, many logon and
-// logoff cycles, one user reaching for another's printer, and hostile traffic on both channels.
-// Every wait is bounded.
+// logoff cycles, one user reaching for another's printer, another user who makes a session's
+// events first, and hostile traffic on both channels. Every wait is bounded.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -14,6 +14,7 @@
 #include "MessageCodes.h"
 #include "PrinterListMessages.h"
 #include "SpoolDataFixtures.h"
+#include "SquattedObjects.h"
 #include "WaitUntil.h"
 
 namespace quil::test {
@@ -277,7 +278,43 @@ TEST_F(FaultDrill, AUserCanNeitherSeeNorOpenNorPrintToAnotherUsersPrinterOrPort)
   }
 }
 
-// Drill 5: hostile traffic. Each case has a session of its own whose client answers as its script
+// Drill 5: another user made the session's events first, as events of her own or as mutexes.
+// Signalling hers aborts nothing: the session keeps its printer, a job prints whole, and the
+// logoff removes what the session made.
+TEST_F(FaultDrill, SessionEventsMadeFirstByAnotherUserAbortNothing) {
+  const UniqueHandle sessionDisconnect = ForeignOwnedEvent(L"Global\\Quillon-3-Disconnect");
+  const UniqueHandle portDisconnect = ForeignOwnedEvent(L"Global\\QuillonPort-3-Disconnect");
+  const UniqueHandle reconnect = SquattingMutex(L"Global\\Quillon-3-Reconnect");
+  const UniqueHandle notifyDisconnect = SquattingMutex(L"Global\\QuillonNotify-3-Disconnect");
+  ASSERT_TRUE(sessionDisconnect && portDisconnect && reconnect && notifyDisconnect);
+  ScopedService service(kServiceName, folder_ + L"\\QuillonService.exe");
+  ControlClient control;
+  ASSERT_TRUE(StartService(service, control));
+  const std::wstring job = WriteJob(folder_, 3);
+  ASSERT_FALSE(job.empty());
+
+  EXPECT_EQ(control.Ask("session 3 alice"), kOk);
+  ScriptedClientComputer client(linkPort_, 3, u"Office Laser");
+  ASSERT_TRUE(client.Connected());
+  ASSERT_EQ(control.Ask("wait-client 3"), kOk);
+  EXPECT_EQ(control.Ask("logon 3"), kOk);
+  ASSERT_EQ(control.Ask("wait-printers 3 1"), kOk);
+
+  ASSERT_TRUE(SetEvent(sessionDisconnect.get()));
+  ASSERT_TRUE(SetEvent(portDisconnect.get()));
+  EXPECT_EQ(control.Ask("print " + SessionPrinter("Office Laser", "alice", 3) + "|Drill|" + Narrow(job)),
+            SentPages(3));
+  EXPECT_EQ(client.Pages().size(), 3u);
+  EXPECT_TRUE(client.JobEnded());
+  EXPECT_EQ(LeftOfSession(control, 3).size(), 2u) << "the session printer and its port";
+
+  EXPECT_EQ(control.Ask("logoff 3"), kOk);
+  EXPECT_EQ(control.Ask("wait-printers 3 0"), kOk);
+  EXPECT_EQ(LeftOfSession(control, 3), Lines{});
+  EXPECT_EQ(control.Ask("channels"), kNoChannels);
+}
+
+// Drill 6: hostile traffic. Each case has a session of its own whose client answers as its script
 // says; the exchange or the job it breaks must end (refused), the control connection must still
 // answer, and another session's logon must still get its printers, before the hostile session is
 // disconnected and logged off.

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 
 #include "NotifyTestSupport.h"
+#include "ShortAnswerWait.h"
 #include "SimLock.h"
 #include "SquattedObjects.h"
 #include "TestLogFile.h"
@@ -61,15 +62,6 @@ DWORD WINAPI ReadOnThread(LPVOID parameter) {
   result->succeeded = result->channel->Read(result->message);
   return 0;
 }
-
-// The bound on waiting for an answer, shortened for one test.
-class ShortAnswerWait {
- public:
-  explicit ShortAnswerWait(DWORD milliseconds) { CQuilServerVirtChannel::SetAnswerWaitForTests(milliseconds); }
-  ~ShortAnswerWait() { CQuilServerVirtChannel::SetAnswerWaitForTests(0); }
-  ShortAnswerWait(const ShortAnswerWait&) = delete;
-  ShortAnswerWait& operator=(const ShortAnswerWait&) = delete;
-};
 
 TEST_F(ServerVirtChannelTest, WriteHandsTheWholeMessageToTheSessionsClient) {
   CQuilServerVirtChannel channel(L"QuillonNotify");
