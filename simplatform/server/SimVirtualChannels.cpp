@@ -172,9 +172,9 @@ HANDLE SimVirtualChannels::Open(DWORD sessionId, const char* channelName) {
   auto channel = std::make_shared<Channel>();
   channel->sessionId = sessionId;
   channel->name = channelName;
+  // Never a value handed out before: a call with a closed handle must not reach this channel.
   const auto handle = reinterpret_cast<HANDLE>(nextHandle_ += 4);
-  events_.push_back(L"open " + std::to_wstring(sessionId) + L" " + std::wstring(channel->name.begin(), channel->name.end()) +
-                    L" as " + account);
+  events_.push_back(L"open " + std::to_wstring(sessionId) + L" " + Wide(channel->name) + L" as " + account);
   open_[handle] = std::move(channel);
   ++opens_;
   return handle;

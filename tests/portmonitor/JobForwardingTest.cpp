@@ -422,7 +422,7 @@ TEST_F(JobThreadsTest, SilentClientHoldsTheJobOnlyUntilTheDisconnectEvent) {
   }
   ExpectCompleted(job.run);
   EXPECT_EQ(Codes(client_.Received()), std::vector<uint32_t>{MSG_START_DOC});
-  EXPECT_EQ(ProcessThreads(), threadsBefore) << "the channel's watch thread has ended";
+  EXPECT_EQ(ProcessThreads(), threadsBefore) << "no thread of the job stays behind";
   EXPECT_EQ(channels_.Closes(), 1u);
   EXPECT_EQ(channels_.InvalidCloses(), 0u);
   EXPECT_EQ(channels_.OpenChannels(), 0u);
