@@ -7,6 +7,7 @@
 #include "PrinterListMessages.h"
 #include "QuilLog.h"
 #include "SessionEventNames.h"
+#include "SessionEvents.h"
 #include "UserDefaultPrinter.h"
 #include "WideText.h"
 
@@ -14,7 +15,6 @@ namespace quil {
 namespace {
 
 constexpr char kPrinterListChannel[] = "QPrn";
-constexpr DWORD kChannelReleaseInterval = 100;  // ms
 // Far more printers than any client computer has; a client that reports more (a count of 2^32-1,
 // say, with a record for every index) would otherwise fill the server's spooler with printers.
 constexpr uint32_t kMaxClientPrinters = 256;
@@ -40,7 +40,7 @@ CQuilUserSession::CQuilUserSession(DWORD sessionId, const wchar_t* userName, HAN
     : sessionId_(sessionId),
       userName_(userName ? userName : L""),
       userToken_(CopyOfToken(userToken)),
-      stopEvent_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+      stopEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 CQuilUserSession::~CQuilUserSession() { Stop(); }
 
@@ -57,13 +57,10 @@ void CQuilUserSession::Logon() {
 
 void CQuilUserSession::Stop() {
   if (!thread_) return;
+  // The stop event also releases a printer-list exchange whose client never answers, which would
+  // otherwise hold the logoff, and with it every later session change, until its time limit.
   SetEvent(stopEvent_.get());
-  // A printer-list exchange whose client never answers would hold the logoff, and with it every
-  // later session change, for good: its channel is released the way a disconnect releases it,
-  // asked again until the thread ends, since a channel just opened may not be watched yet.
-  while (WaitForSingleObject(thread_.get(), kChannelReleaseInterval) == WAIT_TIMEOUT) {
-    SignalIfWaitedOn(ChannelDisconnectEventName(kNotifyChannelOwner, sessionId_));
-  }
+  WaitForSingleObject(thread_.get(), INFINITE);
   thread_.reset();
 }
 
@@ -72,37 +69,36 @@ DWORD WINAPI CQuilUserSession::ThreadMain(LPVOID self) {
   return 0;
 }
 
-// An event that nobody can signal stands in for a named event that cannot be created (its name
-// taken by another kind of object), so that the session still ends cleanly at stop.
-UniqueHandle CQuilUserSession::CreateSessionEvent(const std::wstring& name) {
+// An event that nobody can signal stands in for a named event that cannot be had (its name held
+// by another owner or another kind of object), so that the session still ends cleanly at stop.
+UniqueHandle CQuilUserSession::WatchedEvent(const std::wstring& name) {
   Log(L"Init %s event", name.c_str());
-  UniqueHandle event(CreateEventW(nullptr, FALSE, FALSE, name.c_str()));
-  if (!event) {
-    LogErrorText(GetLastError());
-    event.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  }
+  UniqueHandle event = CreateSessionEvent(name);
+  if (!event) event.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   return event;
 }
 
+// The events exist before the first exchange, so that a disconnect or reconnect during it is
+// not lost. The stop event comes first: it wins over any other signal.
 void CQuilUserSession::Run() {
+  const UniqueHandle disconnect = WatchedEvent(DisconnectEventName(sessionId_));
+  const UniqueHandle reconnect = WatchedEvent(ReconnectEventName(sessionId_));
   GetPrinters();
-  const UniqueHandle disconnect = CreateSessionEvent(DisconnectEventName(sessionId_));
-  const UniqueHandle reconnect = CreateSessionEvent(ReconnectEventName(sessionId_));
-  const HANDLE events[] = {disconnect.get(), reconnect.get(), stopEvent_.get()};
+  const HANDLE events[] = {stopEvent_.get(), disconnect.get(), reconnect.get()};
   for (;;) {
     switch (WaitForMultipleObjects(3, events, FALSE, INFINITE)) {
       case WAIT_OBJECT_0:
-        Log(L"Disconnect. SessionId: %u", sessionId_);
-        DeletePrinters();
-        break;
-      case WAIT_OBJECT_0 + 1:
-        Log(L"Reconnect. SessionId: %u", sessionId_);
-        if (printers_.empty()) GetPrinters();
-        break;
-      case WAIT_OBJECT_0 + 2:
         Log(L"Stop. SessionId: %u", sessionId_);
         DeletePrinters();
         return;
+      case WAIT_OBJECT_0 + 1:
+        Log(L"Disconnect. SessionId: %u", sessionId_);
+        DeletePrinters();
+        break;
+      case WAIT_OBJECT_0 + 2:
+        Log(L"Reconnect. SessionId: %u", sessionId_);
+        if (printers_.empty()) GetPrinters();
+        break;
       default:
         // Nothing may be left behind for a user who is about to log off.
         Log(L"Failed. SessionId: %u", sessionId_);
@@ -119,7 +115,7 @@ void CQuilUserSession::RecordDefaultPrinter() {
 void CQuilUserSession::GetPrinters() {
   Log(L"Get printers");
   RecordDefaultPrinter();
-  CQuilServerVirtChannel channel(kNotifyChannelOwner);
+  CQuilServerVirtChannel channel(kNotifyChannelOwner, stopEvent_.get());
   if (!channel.Open(sessionId_, kPrinterListChannel)) {
     Log(L"Can't open virtual channel.");
     return;

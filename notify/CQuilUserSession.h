@@ -1,8 +1,8 @@
-// One logged-on terminal-server session: a thread that asks the session's client over "QPrn" for
-// its printers, creates a session printer for each (the client's default becoming the user's
-// default), and then waits for the session's named disconnect and reconnect events and for its
-// own stop event. The printers are deleted, and the user's earlier default printer restored, at
-// disconnect and at stop.
+// One logged-on terminal-server session: a thread that creates the session's named disconnect and
+// reconnect events, asks the session's client over "QPrn" for its printers, creates a session
+// printer for each (the client's default becoming the user's default), and then waits for those
+// events and for its own stop event. The printers are deleted, and the user's earlier default
+// printer restored, at disconnect and at stop.
 #pragma once
 
 #include <windows.h>
@@ -31,7 +31,8 @@ class CQuilUserSession {
 
   // Starts the session thread, once.
   void Logon();
-  // Signals the stop event and waits without a time limit for the thread to end.
+  // Signals the stop event, which also ends a printer-list exchange under way, and waits for the
+  // thread to end.
   void Stop();
 
   // "Global\Quillon-<session>-Disconnect" and "Global\Quillon-<session>-Reconnect".
@@ -47,12 +48,12 @@ class CQuilUserSession {
   bool GetPrinter(uint32_t index, CQuilServerVirtChannel& channel);
   void DeletePrinters();
   void RecordDefaultPrinter();
-  UniqueHandle CreateSessionEvent(const std::wstring& name);
+  UniqueHandle WatchedEvent(const std::wstring& name);
 
   DWORD sessionId_;
   std::wstring userName_;
   UniqueHandle userToken_;
-  UniqueHandle stopEvent_;
+  UniqueHandle stopEvent_;  // manual-reset: it also releases the channel of an exchange
   std::vector<std::unique_ptr<CQuilPrintersManager>> printers_;
   std::wstring savedDefaultPrinter_;
   UniqueHandle thread_;

@@ -7,6 +7,7 @@
 
 #include "QuilLog.h"
 #include "SessionEventNames.h"
+#include "SessionEvents.h"
 #include "WtsSessionList.h"
 
 namespace {
@@ -246,18 +247,19 @@ void CQuilService::OnLogon(DWORD sessionId) {
 }
 
 // The session's printers belong to the client it was connected from: on a disconnect the user
-// session removes them and each open channel of the session is closed, so that no job waits for
-// a client that is gone; on a connect the user session asks the new client for its printers.
+// session removes them and each open channel object of the session stops waiting, so that no job
+// waits for a client that is gone; on a connect the user session asks the new client for its
+// printers. Only events of the service's own account are signalled (SessionEvents.h).
 void CQuilService::OnRemoteDisconnect(DWORD sessionId) {
   quil::Log(L"Service: Disconnect session id: %d", sessionId);
-  quil::SignalIfWaitedOn(quil::SessionDisconnectEventName(sessionId));
-  quil::SignalIfWaitedOn(quil::ChannelDisconnectEventName(quil::kNotifyChannelOwner, sessionId));
-  quil::SignalIfWaitedOn(quil::ChannelDisconnectEventName(quil::kPortChannelOwner, sessionId));
+  quil::SignalSessionEvent(quil::SessionDisconnectEventName(sessionId));
+  quil::SignalSessionEvent(quil::ChannelDisconnectEventName(quil::kNotifyChannelOwner, sessionId));
+  quil::SignalSessionEvent(quil::ChannelDisconnectEventName(quil::kPortChannelOwner, sessionId));
 }
 
 void CQuilService::OnRemoteConnect(DWORD sessionId) {
   quil::Log(L"Service: Connect session id: %d", sessionId);
-  quil::SignalIfWaitedOn(quil::SessionReconnectEventName(sessionId));
+  quil::SignalSessionEvent(quil::SessionReconnectEventName(sessionId));
 }
 
 void CQuilService::OnLogoff(DWORD sessionId) {

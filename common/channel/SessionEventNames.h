@@ -1,7 +1,7 @@
-// The machine-wide events that tell a session's server-side objects that its client went away or
-// came back: the user session waits on its disconnect and reconnect events, each open channel
-// object on a disconnect event named after its owner. They are created with default security by
-// whoever waits on them, so that the session service can signal them.
+// The names of the machine-wide events that tell a session's server-side objects that its client
+// went away or came back: the user session waits on its disconnect and reconnect events, each open
+// channel object checks a disconnect event named after its owner. Whoever waits creates them and
+// the session service signals them (SessionEvents.h).
 #pragma once
 
 #include <windows.h>
@@ -27,15 +27,6 @@ inline std::wstring SessionReconnectEventName(DWORD sessionId) {
 
 inline std::wstring ChannelDisconnectEventName(const std::wstring& ownerName, DWORD sessionId) {
   return FormatWide(L"Global\\%s-%u-Disconnect", ownerName.c_str(), sessionId);
-}
-
-// Signals the event if it exists, that is if someone waits on it. Creating it instead would leave
-// a signal behind that a later waiter of the session would take for a disconnect of its own.
-inline void SignalIfWaitedOn(const std::wstring& name) {
-  const HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
-  if (!event) return;
-  SetEvent(event);
-  CloseHandle(event);
 }
 
 }  // namespace quil

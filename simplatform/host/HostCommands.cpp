@@ -174,7 +174,8 @@ std::string ListPorts(const Request& request) {
 
 std::string Channels(const Request&) {
   SimVirtualChannels& channels = SimVirtualChannels::Instance();
-  return "ok open " + std::to_string(channels.OpenChannels()) + " blocked " + std::to_string(channels.BlockedReads());
+  return "ok open " + std::to_string(channels.OpenChannels()) + " blocked " + std::to_string(channels.BlockedReads()) +
+         " misused " + std::to_string(channels.Misuses().size());
 }
 
 // The system's handle list (its information class 16), as far as the entries are read here.

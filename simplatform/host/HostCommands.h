@@ -15,8 +15,9 @@
 //   enum-printers                      "printer <name>" lines: the printers the caller may enumerate
 //   ports                              "port <name>" lines: the monitor's ports the caller may see
 //   as <id> <request>                  the request run as the session's user
-//   channels                           "ok open <n> blocked <n>": the channels open in all sessions
-//                                      and the reads waiting on them
+//   channels                           "ok open <n> blocked <n> misused <n>": the channels open in
+//                                      all sessions, the reads waiting on them, and the calls with a
+//                                      closed handle or closes during a call on it so far
 //   process-counts                     "ok handles <n> threads <n> types
 //                                      <type name>:<n>,..." of the service's process
 //   quit                               ends the connection

@@ -24,6 +24,10 @@ std::vector<uint8_t> MakeChunk(uint32_t totalLength, uint32_t flags, const uint8
   return chunk;
 }
 
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::wstring HandleText(HANDLE handle) { return std::to_wstring(reinterpret_cast<uintptr_t>(handle)); }
+
 }  // namespace
 
 SimVirtualChannels& SimVirtualChannels::Instance() {
@@ -37,6 +41,7 @@ void SimVirtualChannels::Reset() {
   written_.clear();
   events_.clear();
   keepWritten_ = true;
+  misuses_.clear();
   opens_ = closes_ = invalidCloses_ = 0;
 }
 
@@ -104,6 +109,11 @@ size_t SimVirtualChannels::InvalidCloses() {
   return invalidCloses_;
 }
 
+std::vector<std::wstring> SimVirtualChannels::Misuses() {
+  Guard guard(lock_);
+  return misuses_;
+}
+
 size_t SimVirtualChannels::OpenChannels() {
   Guard guard(lock_);
   return open_.size();
@@ -134,6 +144,24 @@ std::shared_ptr<SimVirtualChannels::Channel> SimVirtualChannels::FromHandle(HAND
   return found == open_.end() ? nullptr : found->second;
 }
 
+void SimVirtualChannels::RecordMisuse(std::wstring what) { misuses_.push_back(std::move(what)); }
+
+std::shared_ptr<SimVirtualChannels::Channel> SimVirtualChannels::BeginCall(HANDLE handle, const wchar_t* call) {
+  auto channel = FromHandle(handle);
+  if (!channel) {
+    RecordMisuse(std::wstring(call) + L" with handle " + HandleText(handle) + L", which is not open");
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  ++channel->callsUnderWay;
+  return channel;
+}
+
+void SimVirtualChannels::EndCall(Channel& channel) {
+  Guard guard(lock_);
+  --channel.callsUnderWay;
+}
+
 HANDLE SimVirtualChannels::Open(DWORD sessionId, const char* channelName) {
   const std::wstring account = SimTerminalServer::Instance().CallingAccount();
   Guard guard(lock_);
@@ -144,9 +172,9 @@ HANDLE SimVirtualChannels::Open(DWORD sessionId, const char* channelName) {
   auto channel = std::make_shared<Channel>();
   channel->sessionId = sessionId;
   channel->name = channelName;
+  // Never a value handed out before: a call with a closed handle must not reach this channel.
   const auto handle = reinterpret_cast<HANDLE>(nextHandle_ += 4);
-  events_.push_back(L"open " + std::to_wstring(sessionId) + L" " + std::wstring(channel->name.begin(), channel->name.end()) +
-                    L" as " + account);
+  events_.push_back(L"open " + std::to_wstring(sessionId) + L" " + Wide(channel->name) + L" as " + account);
   open_[handle] = std::move(channel);
   ++opens_;
   return handle;
@@ -158,13 +186,11 @@ BOOL SimVirtualChannels::Write(HANDLE handle, const char* buffer, ULONG length, 
   std::shared_ptr<Channel> channel;
   {
     Guard guard(lock_);
-    channel = FromHandle(handle);
-    if (!channel) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
+    channel = BeginCall(handle, L"write");
+    if (!channel) return FALSE;
     auto found = clients_.find(channel->sessionId);
     if (found == clients_.end()) {
+      --channel->callsUnderWay;
       SetLastError(ERROR_GEN_FAILURE);
       return FALSE;
     }
@@ -174,6 +200,7 @@ BOOL SimVirtualChannels::Write(HANDLE handle, const char* buffer, ULONG length, 
   if (written) *written = length;
   client->DeliverWritten(channel->sessionId, channel->name,
                          {reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(length)});
+  EndCall(*channel);
   return TRUE;
 }
 
@@ -181,33 +208,38 @@ BOOL SimVirtualChannels::Read(HANDLE handle, ULONG timeout, char* buffer, ULONG 
   std::shared_ptr<Channel> channel;
   {
     Guard guard(lock_);
-    channel = FromHandle(handle);
+    channel = BeginCall(handle, L"read");
   }
-  if (!channel) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!channel) return FALSE;
+  const BOOL read = TakeChunk(*channel, timeout, buffer, size, bytesRead);
+  const DWORD error = GetLastError();
+  EndCall(*channel);
+  SetLastError(error);
+  return read;
+}
+
+BOOL SimVirtualChannels::TakeChunk(Channel& channel, ULONG timeout, char* buffer, ULONG size, ULONG* bytesRead) {
   for (;;) {
     {
       Guard guard(lock_);
-      if (channel->closed) {
+      if (channel.closed) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
       }
-      if (channel->nextChunk < channel->chunks.size()) {
-        const auto& chunk = channel->chunks[channel->nextChunk];
+      if (channel.nextChunk < channel.chunks.size()) {
+        const auto& chunk = channel.chunks[channel.nextChunk];
         if (chunk.size() > size) {
           SetLastError(ERROR_INSUFFICIENT_BUFFER);
           return FALSE;
         }
         std::memcpy(buffer, chunk.data(), chunk.size());
         *bytesRead = static_cast<ULONG>(chunk.size());
-        ++channel->nextChunk;
+        ++channel.nextChunk;
         return TRUE;
       }
       ++blockedReads_;
     }
-    const DWORD waited = WaitForSingleObject(channel->chunkQueued.get(), timeout);
+    const DWORD waited = WaitForSingleObject(channel.chunkQueued.get(), timeout);
     {
       Guard guard(lock_);
       --blockedReads_;
@@ -224,12 +256,16 @@ BOOL SimVirtualChannels::Close(HANDLE handle) {
   auto channel = FromHandle(handle);
   if (!channel) {
     ++invalidCloses_;
+    RecordMisuse(L"close with handle " + HandleText(handle) + L", which is not open");
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  if (channel->callsUnderWay) {
+    RecordMisuse(L"close of " + std::to_wstring(channel->sessionId) + L" " + Wide(channel->name) +
+                 L" while a read or write on it is under way");
+  }
   open_.erase(handle);
-  events_.push_back(L"close " + std::to_wstring(channel->sessionId) + L" " +
-                    std::wstring(channel->name.begin(), channel->name.end()));
+  events_.push_back(L"close " + std::to_wstring(channel->sessionId) + L" " + Wide(channel->name));
   channel->closed = true;
   SetEvent(channel->chunkQueued.get());
   ++closes_;

@@ -2,8 +2,14 @@
 // report them. A channel opens only in a session whose client is registered. What the server
 // writes goes whole to that client's message sink; what the client sends back is split into the
 // platform's chunks (8-byte header with the total length and the FIRST/LAST flags, then at most
-// 1600 data bytes), which the server's reads return one at a time. Closing a channel releases a
-// read blocked on it.
+// 1600 data bytes), which the server's reads return one at a time.
+//
+// As on Windows, closing a channel frees its handle: a later call with it, or a close while
+// another thread is inside a read or write on it, would act on freed memory or on another channel
+// that took over the handle value. Here a handle value is never handed out again, and each such
+// call is refused with ERROR_INVALID_HANDLE and recorded as a misuse, which the tests' fixtures
+// check for. (A close during a read also ends that read, so that a test shows the misuse rather
+// than hanging.)
 #pragma once
 
 #include <windows.h>
@@ -48,6 +54,9 @@ class SimVirtualChannels {
   size_t Closes();
   // Close calls on handles that were not open (already closed, or never opened).
   size_t InvalidCloses();
+  // Every call with a handle that was not open, and every close while a read or write on the
+  // channel was under way, in order.
+  std::vector<std::wstring> Misuses();
   size_t OpenChannels();
   // Reads currently waiting for a chunk.
   size_t BlockedReads();
@@ -67,6 +76,7 @@ class SimVirtualChannels {
     std::vector<std::vector<uint8_t>> chunks;  // queued for the server's reads, header included
     size_t nextChunk = 0;
     bool closed = false;
+    size_t callsUnderWay = 0;  // reads and writes of the server on it
     quil::UniqueHandle chunkQueued{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
   };
 
@@ -74,6 +84,12 @@ class SimVirtualChannels {
   std::shared_ptr<Channel> FindOpen(DWORD sessionId, const std::string& name);
   std::shared_ptr<Channel> FromHandle(HANDLE handle);
   bool Queue(DWORD sessionId, const std::string& name, std::vector<std::vector<uint8_t>> chunks);
+  // The open channel of the handle, its call counted as under way; null (a misuse) if none.
+  std::shared_ptr<Channel> BeginCall(HANDLE handle, const wchar_t* call);
+  void EndCall(Channel& channel);
+  // The read proper: the next queued chunk, waiting up to `timeout` for one.
+  BOOL TakeChunk(Channel& channel, ULONG timeout, char* buffer, ULONG size, ULONG* bytesRead);
+  void RecordMisuse(std::wstring what);
 
   CriticalSection lock_;
   std::map<DWORD, SimMessageSink*> clients_;
@@ -86,6 +102,7 @@ class SimVirtualChannels {
   size_t blockedReads_ = 0;
   bool keepWritten_ = true;
   std::vector<std::wstring> events_;
+  std::vector<std::wstring> misuses_;
 };
 
 }  // namespace sim

@@ -1,7 +1,7 @@
 // Fault drills against the real service and monitor under the server host: a client computer that
 // goes away in the middle of a job, a logoff while the printer-list exchange hangs, many logon and
-// logoff cycles, one user reaching for another's printer, and hostile traffic on both channels.
-// Every wait is bounded.
+// logoff cycles, one user reaching for another's printer, another user who makes a session's
+// events first, and hostile traffic on both channels. Every wait is bounded.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -15,6 +15,7 @@
 #include "MessageCodes.h"
 #include "PrinterListMessages.h"
 #include "SpoolDataFixtures.h"
+#include "SquattedObjects.h"
 #include "WaitUntil.h"
 
 namespace quil::test {
@@ -27,7 +28,9 @@ constexpr uint32_t kLast = kChunkFlagLast;
 constexpr char kPrn[] = "QPrn";
 constexpr char kSpl[] = "QSpl";
 const Lines kOk{"ok"};
-const Lines kNoChannels{"ok open 0 blocked 0"};
+const Lines kNoChannels{"ok open 0 blocked 0 misused 0"};
+// One channel open, with a read waiting for the client.
+const Lines kOneWaiting{"ok open 1 blocked 1 misused 0"};
 
 std::string SessionPrinter(const std::string& printer, const std::string& user, DWORD session) {
   return printer + " (" + user + " : " + std::to_string(session) + ")";
@@ -118,7 +121,8 @@ TEST_F(FaultDrill, ClientGoneMidJobEndsTheJobAtTheDisconnectAndTheNextJobPrintsA
     leaving.Disconnect();
     ASSERT_TRUE(WaitUntil([&] { return !HasClient(control, 3); }, kEventWaitMs));
     EXPECT_FALSE(printing.Reply(kStillWaitingMs)) << "the job waits for the page's answer until the disconnect";
-    EXPECT_EQ(control.Ask("channels"), Lines{"ok open 1 blocked 1"}) << "the monitor's read of the answer";
+    EXPECT_TRUE(WaitUntil([&] { return control.Ask("channels") == kOneWaiting; }, kEventWaitMs))
+        << "the monitor's read of the answer";
 
     EXPECT_EQ(control.Ask("disconnect 3"), kOk);
     const auto reply = printing.Reply(kEventWaitMs);
@@ -155,7 +159,7 @@ TEST_F(FaultDrill, LogoffWhileThePrinterListExchangeHangsEndsAndLeavesNothingOfT
   ASSERT_TRUE(silent.Connected());
   ASSERT_EQ(control.Ask("wait-client 5"), kOk);
   EXPECT_EQ(control.Ask("logon 5"), kOk);
-  ASSERT_TRUE(WaitUntil([&] { return control.Ask("channels") == Lines{"ok open 1 blocked 1"}; }, kEventWaitMs))
+  ASSERT_TRUE(WaitUntil([&] { return control.Ask("channels") == kOneWaiting; }, kEventWaitMs))
       << "the exchange waits for the count";
 
   ASSERT_TRUE(control.Send("logoff 5"));
@@ -269,7 +273,43 @@ TEST_F(FaultDrill, AUserCanNeitherSeeNorOpenNorPrintToAnotherUsersPrinterOrPort)
   }
 }
 
-// Drill 5: hostile traffic. Each case has a session of its own whose client answers as its script
+// Drill 5: another user made the session's events first, as events of her own or as mutexes.
+// Signalling hers aborts nothing: the session keeps its printer, a job prints whole, and the
+// logoff removes what the session made.
+TEST_F(FaultDrill, SessionEventsMadeFirstByAnotherUserAbortNothing) {
+  const UniqueHandle sessionDisconnect = ForeignOwnedEvent(L"Global\\Quillon-3-Disconnect");
+  const UniqueHandle portDisconnect = ForeignOwnedEvent(L"Global\\QuillonPort-3-Disconnect");
+  const UniqueHandle reconnect = SquattingMutex(L"Global\\Quillon-3-Reconnect");
+  const UniqueHandle notifyDisconnect = SquattingMutex(L"Global\\QuillonNotify-3-Disconnect");
+  ASSERT_TRUE(sessionDisconnect && portDisconnect && reconnect && notifyDisconnect);
+  ScopedService service(kServiceName, folder_ + L"\\QuillonService.exe");
+  ControlClient control;
+  ASSERT_TRUE(StartService(service, control));
+  const std::wstring job = WriteJob(folder_, 3);
+  ASSERT_FALSE(job.empty());
+
+  EXPECT_EQ(control.Ask("session 3 alice"), kOk);
+  ScriptedClientComputer client(linkPort_, 3, u"Office Laser");
+  ASSERT_TRUE(client.Connected());
+  ASSERT_EQ(control.Ask("wait-client 3"), kOk);
+  EXPECT_EQ(control.Ask("logon 3"), kOk);
+  ASSERT_EQ(control.Ask("wait-printers 3 1"), kOk);
+
+  ASSERT_TRUE(SetEvent(sessionDisconnect.get()));
+  ASSERT_TRUE(SetEvent(portDisconnect.get()));
+  EXPECT_EQ(control.Ask("print " + SessionPrinter("Office Laser", "alice", 3) + "|Drill|" + Narrow(job)),
+            SentPages(3));
+  EXPECT_EQ(client.Pages().size(), 3u);
+  EXPECT_TRUE(client.JobEnded());
+  EXPECT_EQ(LeftOfSession(control, 3).size(), 2u) << "the session printer and its port";
+
+  EXPECT_EQ(control.Ask("logoff 3"), kOk);
+  EXPECT_EQ(control.Ask("wait-printers 3 0"), kOk);
+  EXPECT_EQ(LeftOfSession(control, 3), Lines{});
+  EXPECT_EQ(control.Ask("channels"), kNoChannels);
+}
+
+// Drill 6: hostile traffic. Each case has a session of its own whose client answers as its script
 // says; the exchange or the job it breaks must end (refused), the control connection must still
 // answer, and another session's logon must still get its printers, before the hostile session is
 // disconnected and logged off.
@@ -378,7 +418,7 @@ TEST_F(HostileDrill, MalformedPrinterListRepliesAreRefusedAndTheServiceServesOth
     ++session;
     const auto hostile = HostileSession(session, drill.script);
     if (drill.requests == 0) {
-      EXPECT_TRUE(WaitUntil([&] { return control_.Ask("channels") == Lines{"ok open 1 blocked 1"}; }, kEventWaitMs));
+      EXPECT_TRUE(WaitUntil([&] { return control_.Ask("channels") == kOneWaiting; }, kEventWaitMs));
     } else {
       EXPECT_TRUE(WaitUntil([&] { return !hostile->Received(kPrn).empty(); }, kEventWaitMs)) << "no count request";
       EXPECT_TRUE(WaitUntil([&] { return control_.Ask("channels") == kNoChannels; }, kEventWaitMs))

@@ -16,13 +16,16 @@
 
 namespace quil::test {
 
-// Opens (or creates) a named auto-reset event; the handle keeps it alive, so a signal set
-// before the code under test opens it is not lost.
+// Opens (or creates) a named auto-reset event as the service's account would, which the code
+// under test accepts; the handle keeps it alive, so a signal set before that code opens it is not
+// lost.
 UniqueHandle NamedEvent(const std::wstring& name);
 
 class NotifyTest : public ::testing::Test {
  protected:
   void SetUp() override;
+  // No channel handle was used after its close, nor closed during a call on it.
+  void TearDown() override;
 
   sim::SimTerminalServer& sessions_ = sim::SimTerminalServer::Instance();
   sim::SimVirtualChannels& channels_ = sim::SimVirtualChannels::Instance();

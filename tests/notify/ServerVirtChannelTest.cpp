@@ -4,7 +4,9 @@
 #include <gmock/gmock.h>
 
 #include "NotifyTestSupport.h"
+#include "ShortAnswerWait.h"
 #include "SimLock.h"
+#include "SquattedObjects.h"
 #include "TestLogFile.h"
 
 namespace quil::test {
@@ -128,25 +130,79 @@ TEST_F(ServerVirtChannelTest, RefusesMalformedChunks) {
   EXPECT_EQ(message, Pattern(8));
 }
 
-TEST_F(ServerVirtChannelTest, DisconnectEventReleasesABlockedReadAndTheChannelIsClosedOnce) {
-  CQuilServerVirtChannel channel(L"QuillonNotify");
-  ASSERT_TRUE(channel.Open(kSession, "QPrn"));
+// The owner's thread alone closes the channel: a disconnect, or the owner's release event, only
+// ends the waiting read, and every later call fails without reaching the channel or the client.
+TEST_F(ServerVirtChannelTest, DisconnectOrReleaseEndsABlockedReadAndLaterCallsFailWithoutTouchingTheChannel) {
+  const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const UniqueHandle disconnect = NamedEvent(L"Global\\QuillonNotify-3-Disconnect");
+  const struct {
+    HANDLE signal;
+    const char* log;
+  } cases[] = {{disconnect.get(), "CQuilServerVirtChannel::CheckDisconnect - disconnected"},
+               {release.get(), "CQuilServerVirtChannel::CheckDisconnect - released"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.log);
+    const size_t closesBefore = channels_.Closes();
+    CQuilServerVirtChannel channel(L"QuillonNotify", release.get());
+    ASSERT_TRUE(channel.Open(kSession, "QPrn"));
+    ReadResult result{&channel, true, {}};
+    UniqueHandle reader(CreateThread(nullptr, 0, ReadOnThread, &result, 0, nullptr));
+    ASSERT_TRUE(WaitUntil([&] { return channels_.BlockedReads() == 1; }));
+
+    ASSERT_TRUE(SetEvent(c.signal));
+    ASSERT_EQ(WaitForSingleObject(reader.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_EQ(channels_.Closes(), closesBefore) << "only the owner closes the channel";
+    ASSERT_TRUE(channels_.SendToServer(kSession, "QPrn", Pattern(4)));
+    std::vector<uint8_t> message;
+    EXPECT_FALSE(channel.Read(message)) << "an answer after the disconnect is not taken";
+    EXPECT_FALSE(channel.Write("x", 1));
+    EXPECT_TRUE(client_.Deliveries().empty());
+    EXPECT_EQ(channels_.UnreadChunks(kSession, "QPrn"), 1u);
+
+    EXPECT_TRUE(channel.Close());
+    EXPECT_EQ(channels_.Closes(), closesBefore + 1);
+    EXPECT_EQ(TestLogFile::CountMessage(c.log), 1u);
+  }
+}
+
+// A lost answer ends the read after the bound, as a disconnect does.
+TEST_F(ServerVirtChannelTest, AnswerThatDoesNotComeWithinTheBoundEndsTheReadAndLaterCallsFail) {
+  ShortAnswerWait shortWait(300);
+  CQuilServerVirtChannel channel(L"QuillonPort");
+  ASSERT_TRUE(channel.Open(kSession, "QSpl"));
   ReadResult result{&channel, true, {}};
   UniqueHandle reader(CreateThread(nullptr, 0, ReadOnThread, &result, 0, nullptr));
-  ASSERT_TRUE(WaitUntil([&] { return channels_.BlockedReads() == 1; }));
-
-  const UniqueHandle disconnect = NamedEvent(L"Global\\QuillonNotify-3-Disconnect");
-  ASSERT_TRUE(SetEvent(disconnect.get()));
-  ASSERT_EQ(WaitForSingleObject(reader.get(), 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(reader.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_FALSE(result.succeeded);
-  EXPECT_EQ(channels_.Closes(), 1u) << "closed by the watch thread";
+  EXPECT_EQ(TestLogFile::CountMessage("CQuilServerVirtChannel::Read - no answer within 300 ms"), 1u);
+  EXPECT_FALSE(channel.Write("x", 1));
+  EXPECT_TRUE(client_.Deliveries().empty());
+  EXPECT_EQ(channels_.Closes(), 0u);
+}
 
-  EXPECT_TRUE(channel.Close());
-  EXPECT_FALSE(channel.Close());
-  EXPECT_EQ(channels_.Closes(), 1u);
-  EXPECT_EQ(channels_.InvalidCloses(), 0u);
-  EXPECT_EQ(TestLogFile::CountMessage("CQuilServerVirtChannel::CheckDisconnect - close channel"), 1u);
-  EXPECT_EQ(TestLogFile::CountMessage("CQuilServerVirtChannel::CheckDisconnect - break"), 0u);
+// Another user who made the channel's disconnect event first, or took its name with a mutex, can
+// neither end the exchange nor stop it: the channel runs without the event.
+TEST_F(ServerVirtChannelTest, DisconnectEventNameHeldByAnotherOwnerOrKindIsNotUsed) {
+  const std::wstring name = L"Global\\QuillonNotify-3-Disconnect";
+  for (const bool asMutex : {false, true}) {
+    SCOPED_TRACE(asMutex ? "mutex" : "event of another owner");
+    const UniqueHandle squatter = asMutex ? SquattingMutex(name) : ForeignOwnedEvent(name);
+    ASSERT_TRUE(squatter);
+    CQuilServerVirtChannel channel(L"QuillonNotify");
+    ASSERT_TRUE(channel.Open(kSession, "QPrn"));
+    if (!asMutex) {
+      ASSERT_TRUE(SetEvent(squatter.get()));
+    }
+    ASSERT_TRUE(channels_.SendToServer(kSession, "QPrn", Pattern(4)));
+    std::vector<uint8_t> message;
+    EXPECT_TRUE(channel.Read(message));
+    EXPECT_TRUE(channel.Write("x", 1));
+  }
+  EXPECT_EQ(TestLogFile::CountMessage("Event Global\\QuillonNotify-3-Disconnect exists with another owner: not used"),
+            1u);
+  EXPECT_EQ(TestLogFile::CountMessage("Event Global\\QuillonNotify-3-Disconnect cannot be created"), 1u);
+  EXPECT_EQ(TestLogFile::CountMessage("CQuilServerVirtChannel::CheckDisconnect - disconnected"), 0u);
 }
 
 TEST_F(ServerVirtChannelTest, DisconnectEventOfAnotherOwnerOrSessionDoesNotClose) {
@@ -163,7 +219,7 @@ TEST_F(ServerVirtChannelTest, DisconnectEventOfAnotherOwnerOrSessionDoesNotClose
   EXPECT_EQ(CQuilServerVirtChannel::DisconnectEventName(L"QuillonPort", 3), L"Global\\QuillonPort-3-Disconnect");
 }
 
-TEST_F(ServerVirtChannelTest, CloseEndsTheWatchThreadAndClosesOnceEvenWhenDestroyedAfterwards) {
+TEST_F(ServerVirtChannelTest, CloseClosesOnceEvenWhenDestroyedAfterwards) {
   {
     CQuilServerVirtChannel channel(L"QuillonNotify");
     ASSERT_TRUE(channel.Open(kSession, "QPrn"));
@@ -176,7 +232,6 @@ TEST_F(ServerVirtChannelTest, CloseEndsTheWatchThreadAndClosesOnceEvenWhenDestro
   EXPECT_EQ(channels_.OpenChannels(), 0u);
   EXPECT_EQ(channels_.Closes(), 1u);
   EXPECT_EQ(channels_.InvalidCloses(), 0u);
-  EXPECT_EQ(TestLogFile::CountMessage("CQuilServerVirtChannel::CheckDisconnect - break"), 1u);
 }
 
 TEST_F(ServerVirtChannelTest, DestroyAloneClosesTheOpenChannel) {
@@ -185,7 +240,7 @@ TEST_F(ServerVirtChannelTest, DestroyAloneClosesTheOpenChannel) {
   EXPECT_EQ(channels_.Closes(), 1u);
 }
 
-TEST_F(ServerVirtChannelTest, FailedOpenStartsNothingAndCloseReportsNoChannel) {
+TEST_F(ServerVirtChannelTest, FailedOpenLeavesNothingOpenAndCloseReportsNoChannel) {
   {
     CQuilServerVirtChannel channel(L"QuillonNotify");
     EXPECT_FALSE(channel.Open(7, "QPrn")) << "session 7 has no client";
@@ -195,7 +250,6 @@ TEST_F(ServerVirtChannelTest, FailedOpenStartsNothingAndCloseReportsNoChannel) {
   EXPECT_EQ(channels_.Opens(), 0u);
   EXPECT_EQ(channels_.Closes(), 0u);
   EXPECT_EQ(channels_.InvalidCloses(), 0u);
-  EXPECT_EQ(TestLogFile::CountMessage("CQuilServerVirtChannel::CheckDisconnect - break"), 0u);
 }
 
 }  // namespace

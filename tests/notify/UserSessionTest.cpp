@@ -7,6 +7,8 @@
 #include "NotifyTestSupport.h"
 #include "PrinterListMessages.h"
 #include "QuillonNotify.h"
+#include "SessionEvents.h"
+#include "SquattedObjects.h"
 #include "TestLogFile.h"
 #include "UniquePrinter.h"
 
@@ -35,6 +37,7 @@ class UserSessionTest : public NotifyTest {
     EXPECT_EQ(channels_.OpenChannels(), 0u);
     EXPECT_EQ(channels_.InvalidCloses(), 0u);
     EXPECT_EQ(spooler_.InvalidCloses(), 0u);
+    NotifyTest::TearDown();
   }
 
   void Logon() {
@@ -204,7 +207,11 @@ TEST_F(UserSessionTest, PrinterThatCannotBeCreatedIsSkipped) {
   EXPECT_EQ(spooler_.DefaultPrinterOf(kUser), L"Office Laser") << "the failed printer was the client's default";
 }
 
-TEST_F(UserSessionTest, LogoffWhileTheClientNeverAnswersEndsWhenTheChannelsDisconnectEventIsSignalled) {
+// The logoff itself ends an exchange whose client never answers, even where another user holds
+// the channel's disconnect event.
+TEST_F(UserSessionTest, LogoffWhileTheClientNeverAnswersEndsTheExchange) {
+  const UniqueHandle squatter = ForeignOwnedEvent(L"Global\\QuillonNotify-3-Disconnect");
+  ASSERT_TRUE(squatter);
   client_.StayQuiet();
   Logon();
   ASSERT_TRUE(WaitUntil([&] { return channels_.BlockedReads() == 1; }));
@@ -216,18 +223,59 @@ TEST_F(UserSessionTest, LogoffWhileTheClientNeverAnswersEndsWhenTheChannelsDisco
     }
   };
   UniqueHandle logoff(CreateThread(nullptr, 0, &Logoff::Run, nullptr, 0, nullptr));
-  ASSERT_TRUE(WaitUntil([] { return TestLogFile::CountMessage("Logoff session 3") == 1; }));
-  EXPECT_EQ(WaitForSingleObject(logoff.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "logoff waits for the read";
-
-  const UniqueHandle channelDisconnect = NamedEvent(L"Global\\QuillonNotify-3-Disconnect");
-  SetEvent(channelDisconnect.get());
   ASSERT_EQ(WaitForSingleObject(logoff.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(TestLogFile::CountMessage("CQuilServerVirtChannel::CheckDisconnect - released"), 1u);
   EXPECT_EQ(channels_.Opens(), 1u);
   EXPECT_EQ(channels_.Closes(), 1u);
-  EXPECT_EQ(channels_.InvalidCloses(), 0u);
   EXPECT_THAT(SessionPrinters(), IsEmpty());
   EXPECT_EQ(spooler_.OpenHandles(), 0u);
   EXPECT_EQ(spooler_.DefaultPrinterOf(kUser), L"Office Laser");
+}
+
+// The session's events exist before the first exchange: a disconnect or a reconnect that the
+// service signals while the exchange waits for the client is handled after it.
+TEST_F(UserSessionTest, DisconnectOrReconnectDuringTheFirstExchangeIsNotLost) {
+  disconnect_.reset();
+  reconnect_.reset();
+  client_.ReplyToPrinterWithChunks(1, {});  // the second printer's request is never answered
+  const struct {
+    const wchar_t* event;
+    const char* handled;
+    size_t printersLeft;
+  } cases[] = {{L"Global\\Quillon-3-Disconnect", "Disconnect. SessionId: 3", 0},
+               {L"Global\\Quillon-3-Reconnect", "Reconnect. SessionId: 3", 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.handled);
+    const size_t requests = client_.PrinterRequests().size();
+    Logon();
+    ASSERT_TRUE(WaitUntil([&] { return client_.PrinterRequests().size() == requests + 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return channels_.BlockedReads() == 1; }));
+    SignalSessionEvent(c.event);
+    SignalSessionEvent(L"Global\\QuillonNotify-3-Disconnect");  // the service's disconnect ends the exchange
+    EXPECT_TRUE(WaitUntil([&] { return TestLogFile::CountMessage(c.handled) == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return SessionPrinters().size() == c.printersLeft; }));
+    QuilEventLogoff(kSession, nullptr);
+  }
+}
+
+// Another user who made the session's events first can neither remove the session's printers
+// nor stop the session: it runs without those events, and its logoff removes the printers.
+TEST_F(UserSessionTest, SessionEventsHeldByAnotherOwnerOrKindAreNotUsed) {
+  disconnect_.reset();
+  reconnect_.reset();
+  const UniqueHandle foreignDisconnect = ForeignOwnedEvent(L"Global\\Quillon-3-Disconnect");
+  const UniqueHandle mutexReconnect = SquattingMutex(L"Global\\Quillon-3-Reconnect");
+  ASSERT_TRUE(foreignDisconnect && mutexReconnect);
+  Logon();
+  ASSERT_TRUE(WaitForExchanges(1));
+  ASSERT_EQ(SessionPrinters().size(), 3u);
+  ASSERT_TRUE(SetEvent(foreignDisconnect.get()));
+  QuilEventLogoff(kSession, nullptr);
+  EXPECT_EQ(TestLogFile::CountMessage("Disconnect. SessionId: 3"), 0u);
+  EXPECT_EQ(TestLogFile::CountMessage("Event Global\\Quillon-3-Disconnect exists with another owner: not used"), 1u);
+  EXPECT_EQ(TestLogFile::CountMessage("Event Global\\Quillon-3-Reconnect cannot be created"), 1u);
+  EXPECT_EQ(TestLogFile::CountMessage("Stop. SessionId: 3"), 1u);
+  EXPECT_THAT(SessionPrinters(), IsEmpty());
 }
 
 TEST_F(UserSessionTest, CountReplyShorterThanEightBytesEndsTheExchange) {
@@ -280,18 +328,6 @@ TEST_F(UserSessionTest, WithoutAClientTheSessionHasNoPrintersUntilAReconnectFind
   channels_.SetClient(kSession, &client_);
   SetEvent(reconnect_.get());
   ASSERT_TRUE(WaitUntil([&] { return SessionPrinters().size() == 3; }));
-}
-
-TEST_F(UserSessionTest, NamedEventThatCannotBeCreatedStillLetsLogoffRemoveThePrinters) {
-  disconnect_.reset();
-  const UniqueHandle squatter(CreateMutexW(nullptr, FALSE, L"Global\\Quillon-3-Disconnect"));
-  ASSERT_TRUE(squatter);
-  Logon();
-  ASSERT_TRUE(WaitUntil([] { return TestLogFile::CountMessage("Init Global\\Quillon-3-Reconnect event") == 1; }));
-  EXPECT_EQ(SessionPrinters().size(), 3u);
-  QuilEventLogoff(kSession, nullptr);
-  EXPECT_THAT(SessionPrinters(), IsEmpty());
-  EXPECT_EQ(TestLogFile::CountMessage("Stop. SessionId: 3"), 1u);
 }
 
 }  // namespace

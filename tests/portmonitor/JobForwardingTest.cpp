@@ -12,6 +12,8 @@
 
 #include "CQuilServerVirtChannel.h"
 #include "MonitorTestSupport.h"
+#include "SessionEvents.h"
+#include "ShortAnswerWait.h"
 #include "SpoolDataFixtures.h"
 #include "JobDevMode.h"
 #include "SpoolExtension.h"
@@ -421,7 +423,7 @@ TEST_F(JobThreadsTest, SilentClientHoldsTheJobOnlyUntilTheDisconnectEvent) {
   }
   ExpectCompleted(job.run);
   EXPECT_EQ(Codes(client_.Received()), std::vector<uint32_t>{MSG_START_DOC});
-  EXPECT_EQ(ProcessThreads(), threadsBefore) << "the channel's watch thread has ended";
+  EXPECT_EQ(ProcessThreads(), threadsBefore) << "no thread of the job stays behind";
   EXPECT_EQ(channels_.Closes(), 1u);
   EXPECT_EQ(channels_.InvalidCloses(), 0u);
   EXPECT_EQ(channels_.OpenChannels(), 0u);
@@ -435,6 +437,32 @@ TEST_F(JobThreadsTest, SilentClientHoldsTheJobOnlyUntilTheDisconnectEvent) {
   EXPECT_EQ(Codes(answering.Received()),
             (std::vector<uint32_t>{MSG_START_DOC, MSG_PAGE, MSG_PAGE, MSG_PAGE, MSG_END_DOC}));
   channels_.SetClient(kSession, &client_);
+}
+
+// A page whose answer never comes ends the job at the session's disconnect, or after the bound on
+// the wait: the job end is not sent, and the job's own thread closes the channel once.
+TEST_F(JobThreadsTest, LostPageAnswerEndsTheJobWithoutAJobEndAtADisconnectOrAfterTheBound) {
+  for (const bool disconnect : {true, false}) {
+    SCOPED_TRACE(disconnect ? "disconnect" : "bound");
+    ScriptedSpoolClient holding;
+    holding.HoldAt(1);  // the first page
+    channels_.SetClient(kSession, &holding);
+    const DWORD jobId = disconnect ? kJob : kJob + 1;
+    AddJob(ThreePageSpool(), JobDevMode(220, 0), jobId);
+    ShortAnswerWait shortWait(disconnect ? 0 : 300);
+    JobOnThread job{this, jobId, kPort, false, {}};
+    {
+      TestThread spoolerThread(&JobThreadsTest::RunJobOnThread, &job);
+      ASSERT_TRUE(WaitUntil([&] { return holding.ReceivedCount() == 2 && channels_.BlockedReads() == 1; }));
+      if (disconnect) SignalSessionEvent(L"Global\\QuillonPort-3-Disconnect");
+      ASSERT_TRUE(spoolerThread.Join());
+    }
+    ExpectCompleted(job.run);
+    EXPECT_EQ(Codes(holding.Received()), (std::vector<uint32_t>{MSG_START_DOC, MSG_PAGE}));
+    channels_.SetClient(kSession, &client_);
+  }
+  EXPECT_EQ(channels_.Closes(), 2u);
+  EXPECT_EQ(channels_.OpenChannels(), 0u);
 }
 
 // A client that stays connected but stops answering holds up its own session's job only: the port

@@ -60,6 +60,7 @@ void MonitorTest::SetUp() {
 void MonitorTest::TearDown() {
   for (HANDLE xcv : xcvHandles_) monitor_->pfnXcvClosePort(xcv);
   if (router_) FreeLibrary(router_);
+  EXPECT_EQ(channels_.Misuses(), std::vector<std::wstring>{}) << "channel handles used after their close";
 }
 
 HANDLE MonitorTest::OpenXcv(ACCESS_MASK access) {

@@ -6,6 +6,8 @@
 
 #include "CQuilService.h"
 #include "ServiceTestSupport.h"
+#include "SessionEvents.h"
+#include "SquattedObjects.h"
 #include "TestLogFile.h"
 
 namespace quil::test {
@@ -219,32 +221,39 @@ TEST_F(ServiceRunTest, OtherSessionEventsAndControlsChangeNothing) {
 
 // A remote disconnect reaches the session's waiting objects through their named events: the user
 // session and both channel owners; a remote connect reaches the user session. Events of other
-// sessions stay as they are, and an event that nobody holds is not created.
+// sessions stay as they are, an event that nobody holds is not created, and an event of another
+// owner (session 6's, made first by another user) is not signalled.
 TEST_F(ServiceRunTest, RemoteDisconnectAndConnectSignalTheSessionsEvents) {
   ServiceProgram program;
   ASSERT_TRUE(WaitForStartSweep());
   LibraryCalls::Clear();
   const std::vector<std::wstring> names = {L"Global\\Quillon-4-Disconnect", L"Global\\QuillonNotify-4-Disconnect",
                                            L"Global\\QuillonPort-4-Disconnect", L"Global\\Quillon-4-Reconnect",
-                                           L"Global\\Quillon-5-Disconnect"};
+                                           L"Global\\Quillon-5-Disconnect",     L"Global\\Quillon-6-Disconnect",
+                                           L"Global\\Quillon-6-Reconnect"};
   std::vector<UniqueHandle> events;
-  for (const std::wstring& name : names) events.emplace_back(CreateEventW(nullptr, FALSE, FALSE, name.c_str()));
+  for (const std::wstring& name : names) {
+    const bool foreign = name.find(L"-6-") != std::wstring::npos;
+    events.push_back(foreign ? ForeignOwnedEvent(name) : CreateSessionEvent(name));
+    ASSERT_TRUE(events.back());
+  }
   struct Case {
     DWORD eventType;
+    DWORD session;
     std::vector<bool> signalled;  // in the order of the names
   };
-  for (const Case& c : {Case{WTS_REMOTE_DISCONNECT, {true, true, true, false, false}},
-                        Case{WTS_REMOTE_CONNECT, {false, false, false, true, false}},
-                        Case{WTS_CONSOLE_DISCONNECT, {false, false, false, false, false}}}) {
-    EXPECT_EQ(SendSessionChange(c.eventType, 4), static_cast<DWORD>(NO_ERROR));
+  for (const Case& c : {Case{WTS_REMOTE_DISCONNECT, 4, {true, true, true, false, false, false, false}},
+                        Case{WTS_REMOTE_CONNECT, 4, {false, false, false, true, false, false, false}},
+                        Case{WTS_CONSOLE_DISCONNECT, 4, {false, false, false, false, false, false, false}},
+                        Case{WTS_REMOTE_DISCONNECT, 6, {false, false, false, false, false, false, false}},
+                        Case{WTS_REMOTE_CONNECT, 6, {false, false, false, false, false, false, false}}}) {
+    EXPECT_EQ(SendSessionChange(c.eventType, c.session), static_cast<DWORD>(NO_ERROR));
     ASSERT_TRUE(WaitForEarlierChanges());
     for (size_t i = 0; i < names.size(); ++i) {
       EXPECT_EQ(WaitForSingleObject(events[i].get(), 0) == WAIT_OBJECT_0, c.signalled[i])
           << c.eventType << " " << std::string(names[i].begin(), names[i].end());
     }
   }
-  EXPECT_EQ(SendSessionChange(WTS_REMOTE_DISCONNECT, 6), static_cast<DWORD>(NO_ERROR));
-  ASSERT_TRUE(WaitForEarlierChanges());
   EXPECT_FALSE(UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, L"Global\\QuillonPort-6-Disconnect")));
   EXPECT_TRUE(LibraryCalls::All().empty());
   EXPECT_EQ(TestLogFile::CountMessage("Service: Disconnect session id: 4"), 1u);
