@@ -3,31 +3,10 @@
 #include <wtsapi32.h>
 
 #include "QuilLog.h"
+#include "SessionText.h"
 
 namespace quil {
 namespace {
-
-// A session text from WTSQuerySessionInformationW, freed with WTSFreeMemory; null when the
-// query failed.
-class SessionText {
- public:
-  SessionText(DWORD sessionId, WTS_INFO_CLASS infoClass) {
-    DWORD bytes = 0;
-    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, infoClass, &text_, &bytes)) {
-      text_ = nullptr;
-    }
-  }
-  ~SessionText() {
-    if (text_) WTSFreeMemory(text_);
-  }
-  SessionText(const SessionText&) = delete;
-  SessionText& operator=(const SessionText&) = delete;
-
-  const wchar_t* get() const { return text_; }
-
- private:
-  LPWSTR text_ = nullptr;
-};
 
 bool SameAccountName(const std::wstring& name, const wchar_t* other) {
   return CompareStringOrdinal(name.c_str(), -1, other, -1, TRUE) == CSTR_EQUAL;
