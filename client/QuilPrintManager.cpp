@@ -11,8 +11,9 @@
 
 // The job-start acknowledgement announces what this add-in understands beyond the original
 // messages: page settings.
-CQuilPrintManager::CQuilPrintManager()
-    : jobStartAck_(quil::BuildJobStartAck(quil::kCapPageSettings)),
+CQuilPrintManager::CQuilPrintManager(const CQuilPrintersManager& printers)
+    : printers_(printers),
+      jobStartAck_(quil::BuildJobStartAck(quil::kCapPageSettings)),
       pageAck_(quil::BuildPageAck()),
       pageSettingsAck_(quil::BuildPageSettingsAck()),
       jobEndAck_(quil::BuildJobEndAck()) {}
@@ -103,7 +104,8 @@ void CQuilPrintManager::StartJob(std::span<const uint8_t> message) {
     // A job start while a job is open discards that job; so does a malformed job start, which
     // opens none.
     AbortJobLocked();
-    if (const auto job = quil::ParseJobStart(message)) {
+    const auto job = quil::ParseJobStart(message);
+    if (job && printers_.Reports(job->printerName)) {
       try {
         printerDC_ = quil::OpenPrintJob(*job, printerSettings_);
       } catch (const std::exception&) {

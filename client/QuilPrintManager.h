@@ -11,13 +11,17 @@
 
 #include "AddinChannel.h"
 #include "CriticalSection.h"
+#include "QuilPrintersManager.h"
 #include "QuilVirtChannelCallback.h"
 #include "SpoolMessages.h"
 #include "UniqueGdi.h"
 
 class CQuilPrintManager final : public IQuilVirtChannelCallback {
  public:
-  CQuilPrintManager();
+  // Prints only to the printers that `printers` reported to the server: a name the server makes
+  // up (a share on another computer, which the spooler would reach with the user's credentials)
+  // is acknowledged and dropped.
+  explicit CQuilPrintManager(const CQuilPrintersManager& printers);
 
   void OnConnected(CAddinChannel* channel) override { channel_ = channel; }
   // A new connection discards the job in progress: the next worker aborts it, at the latest the
@@ -63,6 +67,7 @@ class CQuilPrintManager final : public IQuilVirtChannelCallback {
   void RequestAbort() { abortRequested_ = true; }
   void AbortIfRequested();
 
+  const CQuilPrintersManager& printers_;
   std::atomic<CAddinChannel*> channel_{nullptr};
   // Guards the printer DC: workers draw on it, and a worker from before a reconnection may still
   // be inside a slow driver call while the next one starts.

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "AddinChannel.h"
@@ -18,6 +19,10 @@ class CQuilPrintersManager final : public IQuilVirtChannelCallback {
   // module's load itself, where calling into the spooler under the loader lock can deadlock.
   // Later calls keep the first snapshot, so indices stay valid for the life of the add-in.
   void TakeSnapshot();
+
+  // Whether the snapshot holds a printer of exactly this name: the only printers the add-in
+  // prints to.
+  bool Reports(std::u16string_view name) const { return answers_.Reports(name); }
 
   void OnConnected(CAddinChannel* channel) override { channel_ = channel; }
   void OnReconnected(CAddinChannel*) override {}

@@ -14,7 +14,7 @@ HMODULE g_module = nullptr;
 
 // The channels' handlers, one each per process.
 CQuilPrintersManager g_printersManager;
-CQuilPrintManager g_printManager;
+CQuilPrintManager g_printManager{g_printersManager};
 
 }  // namespace
 

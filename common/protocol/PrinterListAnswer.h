@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quil {
@@ -26,8 +27,11 @@ class PrinterListAnswers {
   // included). Empty, meaning no reply, for any other code, a request too short for its fields,
   // or an index not below the number of printers.
   std::span<const uint8_t> For(std::span<const uint8_t> request) const;
+  // Whether the list holds a printer of exactly this name, letter case included.
+  bool Reports(std::u16string_view name) const;
 
  private:
+  std::vector<std::u16string> names_;
   std::vector<uint8_t> countReply_;
   std::vector<std::vector<uint8_t>> records_;  // by index
 };

@@ -83,6 +83,19 @@ TEST_F(PlaybackTest, AJobForAMissingPrinterIsAcknowledgedAndPrintsNothing) {
   EXPECT_FALSE(FileExists(outputB_));
 }
 
+// Only a printer the add-in reported, by its exact name, is printed to: a share on another
+// computer, the name in other letters' case and a printer added after the list was taken are
+// acknowledged and print nothing.
+TEST_F(PlaybackTest, AJobForAPrinterTheAddinDidNotReportPrintsNothing) {
+  const std::wstring later = AddFilePrinter(L"Quillon Playback C", L"playback-c.ps");
+  for (const wchar_t* printer : {L"\\PRINTSRV\Quillon Playback A", L"quillon playback a", L"Quillon Playback C"}) {
+    SendJob(printer, {MakePageMetafile(1)});
+  }
+  EXPECT_EQ(server_.Messages("QSpl").size(), 9u);
+  EXPECT_FALSE(FileExists(outputA_));
+  EXPECT_FALSE(FileExists(later));
+}
+
 TEST_F(PlaybackTest, AnInvalidPageIsSkipped) {
   Bytes garbage = MakePageMetafile(2);
   garbage[0] ^= 0xFF;  // no longer an EMF header record
