@@ -76,6 +76,9 @@ class SimTerminalServer {
   // Blocks handed out by enumeration or session queries and not yet returned by WTSFreeMemory.
   size_t OutstandingAllocations();
 
+  // How many times the session list was asked for so far.
+  size_t Enumerations();
+
   // The terminal-services calls, as the replaced platform functions forward them.
   BOOL EnumerateSessions(WTS_SESSION_INFOW** sessions, DWORD* count);
   BOOL QueryUserToken(DWORD sessionId, HANDLE* token);
@@ -90,6 +93,7 @@ class SimTerminalServer {
   CriticalSection lock_;
   std::vector<SimSession> sessions_;
   std::vector<void*> allocations_;
+  size_t enumerations_ = 0;
   std::vector<std::wstring> lookedUpAccounts_;
   DWORD enumerationError_ = 0;
   size_t enumerations_ = 0;

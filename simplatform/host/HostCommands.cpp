@@ -106,6 +106,14 @@ std::string WaitPrinters(const Request& request) {
   return "error the session has " + std::to_string(PrintersOfSession(id)) + " printers";
 }
 
+std::string WaitEnumerations(const Request& request) {
+  DWORD count = 0;
+  if (!ParseNumber(request.rest, count)) return "error usage: wait-enumerations <count>";
+  const auto reached = [&] { return SimTerminalServer::Instance().Enumerations() >= count; };
+  if (WaitFor(reached, kPrinterWaitMs)) return "ok";
+  return "error the sessions were listed " + std::to_string(SimTerminalServer::Instance().Enumerations()) + " times";
+}
+
 std::string ListPrinters(const Request& request) {
   for (const SimPrinter& printer : SimSpooler::Instance().Printers()) {
     const auto session = HostSessions::Instance().SessionOfPrinter(printer);
@@ -257,7 +265,8 @@ const std::map<std::string, Handler>& Handlers() {
       {"clients", ListClients},        {"wait-printers", WaitPrinters}, {"printers", ListPrinters},
       {"setdefault", SetDefault},      {"default", Default},           {"print", PrintFile},
       {"ports", ListPorts},            {"channels", Channels},         {"process-counts", ProcessCounts},
-      {"as", RunAs},                   {"enum-printers", EnumeratePrinters}};
+      {"as", RunAs},                   {"enum-printers", EnumeratePrinters},
+      {"wait-enumerations", WaitEnumerations}};
   return handlers;
 }
 

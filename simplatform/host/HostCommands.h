@@ -6,6 +6,7 @@
 //                                      answered once the handler returned
 //   wait-client <id>                   answered once a client computer's link serves the session
 //   clients                            "client <id>" lines: the sessions that have a client's link
+//   wait-enumerations <n>              answered once the session list was asked for n times
 //   wait-printers <id> <count>         answered once the session has that many printers
 //   printers                           "printer <name>|<port>|<account it is for>" lines
 //   setdefault <account> <printer>     the account's default printer (added if it does not exist)

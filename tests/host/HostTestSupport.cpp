@@ -337,6 +337,10 @@ bool HostServiceFixture::StartService(ScopedService& service, ControlClient& con
   EXPECT_TRUE(service.Registered()) << GetLastError();
   EXPECT_TRUE(service.Registered() && service.StartAndWaitUntilRunning()) << GetLastError();
   EXPECT_TRUE(control.Connect(controlPort_, kConnectWaitMs));
+  // The service answers the manager before its worker lists the sessions, once for the library's
+  // clean-up and once for the replayed logons: a session added before that would be logged on
+  // by the replay, before its client computer connects.
+  EXPECT_EQ(control.Ask("wait-enumerations 2"), std::vector<std::string>{"ok"});
   return !::testing::Test::HasFailure();
 }
 
