@@ -214,14 +214,8 @@ void SimTerminalServer::FreeMemory(void* memory) {
 }
 
 // One block: the array of session records, then the window-station names they point into.
-size_t SimTerminalServer::Enumerations() {
-  Guard guard(lock_);
-  return enumerations_;
-}
-
 BOOL SimTerminalServer::EnumerateSessions(WTS_SESSION_INFOW** sessions, DWORD* count) {
   Guard guard(lock_);
-  ++enumerations_;
   if (enumerationError_) {
     SetLastError(enumerationError_);
     return FALSE;

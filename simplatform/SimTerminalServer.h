@@ -76,9 +76,6 @@ class SimTerminalServer {
   // Blocks handed out by enumeration or session queries and not yet returned by WTSFreeMemory.
   size_t OutstandingAllocations();
 
-  // How many times the session list was asked for so far.
-  size_t Enumerations();
-
   // The terminal-services calls, as the replaced platform functions forward them.
   BOOL EnumerateSessions(WTS_SESSION_INFOW** sessions, DWORD* count);
   BOOL QueryUserToken(DWORD sessionId, HANDLE* token);
@@ -93,7 +90,6 @@ class SimTerminalServer {
   CriticalSection lock_;
   std::vector<SimSession> sessions_;
   std::vector<void*> allocations_;
-  size_t enumerations_ = 0;
   std::vector<std::wstring> lookedUpAccounts_;
   DWORD enumerationError_ = 0;
   size_t enumerations_ = 0;
