@@ -95,15 +95,7 @@ DWORD EntrySize(DWORD level) { return level == 2 ? sizeof(PRINTER_INFO_2W) : siz
 // "\\SERVER" of a connection's name "\\SERVER\Printer".
 std::wstring ServerOf(const std::wstring& connection) { return connection.substr(0, connection.find(L'\\', 2)); }
 
-// What one entry of EnumPrintersW shows of a printer; no server name: a printer of this server.
-struct EntryText {
-  const std::wstring& name;
-  const std::wstring& port;
-  const std::wstring& server;
-  const std::wstring& driver;
-};
-
-DWORD ListedBytes(DWORD level, const EntryText& printer) {
+DWORD ListedBytes(DWORD level, const SimSpooler::ListedPrinter& printer) {
   DWORD bytes = EntrySize(level) + TextBytes(printer.name) + TextBytes(printer.port);
   if (level == 2 && !printer.server.empty()) bytes += TextBytes(printer.server);
   if (level == 2 && !printer.driver.empty()) bytes += TextBytes(printer.driver);
@@ -111,7 +103,7 @@ DWORD ListedBytes(DWORD level, const EntryText& printer) {
 }
 
 // One PRINTER_INFO_2W or PRINTER_INFO_5W entry.
-void FillEntry(DWORD level, BYTE* entry, const EntryText& printer, StringPacker& strings) {
+void FillEntry(DWORD level, BYTE* entry, const SimSpooler::ListedPrinter& printer, StringPacker& strings) {
   const DWORD attributes = printer.server.empty() ? PRINTER_ATTRIBUTE_LOCAL : PRINTER_ATTRIBUTE_NETWORK;
   if (level == 2) {
     auto& info = *reinterpret_cast<PRINTER_INFO_2W*>(entry);
@@ -617,7 +609,7 @@ BOOL SimSpooler::OnEnumPrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE bu
   Guard guard(lock_);
   const std::vector<ListedPrinter> listed = Listed(flags, account, caller);
   DWORD total = 0;
-  for (const auto& printer : listed) total += ListedBytes(level, {printer.name, printer.port, printer.server, printer.driver});
+  for (const auto& printer : listed) total += ListedBytes(level, printer);
   *needed = total;
   *returned = 0;
   if (!buffer || size < total) {
@@ -626,8 +618,7 @@ BOOL SimSpooler::OnEnumPrinters(DWORD flags, LPWSTR name, DWORD level, LPBYTE bu
   }
   StringPacker strings(buffer + size);
   for (const auto& printer : listed) {
-    const EntryText text{printer.name, printer.port, printer.server, printer.driver};
-    FillEntry(level, buffer + EntrySize(level) * (*returned)++, text, strings);
+    FillEntry(level, buffer + EntrySize(level) * (*returned)++, printer, strings);
   }
   return TRUE;
 }

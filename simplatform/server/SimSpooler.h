@@ -103,6 +103,13 @@ struct SimSetJobCall {
 };
 class SimSpooler {
  public:
+  // One entry of an enumeration, as its PRINTER_INFO structure names it.
+  struct ListedPrinter {
+    std::wstring name;
+    std::wstring port;
+    std::wstring server;  // empty: this server
+    std::wstring driver;
+  };
   static constexpr const wchar_t* kXcvMonitorName = L",XcvMonitor Quillon Port";
 
   static SimSpooler& Instance();
@@ -192,13 +199,6 @@ class SimSpooler {
     std::wstring account;
     std::wstring name;
     std::wstring port;
-  };
-  // One entry of an enumeration, as its PRINTER_INFO structure names it.
-  struct ListedPrinter {
-    std::wstring name;
-    std::wstring port;
-    std::wstring server;  // empty: this server
-    std::wstring driver;
   };
   struct HostedJob {
     SimJob job;
