@@ -16,6 +16,9 @@ inline constexpr uint32_t MSG_END_DOC = 3;
 inline constexpr uint32_t MSG_PAGE = 4;
 // Sent only to a client that announced it understands it (SpoolExtension.h).
 inline constexpr uint32_t MSG_PAGE_SETTINGS = 5;
+inline constexpr uint32_t MSG_COMPRESSED_PAGE = 6;
+inline constexpr uint32_t MSG_FONT_QUERY = 7;
+inline constexpr uint32_t MSG_FONT_DATA = 8;
 
 inline constexpr std::size_t kMessageCodeOffset = 0;
 inline constexpr std::size_t kMessageCodeSize = 4;

@@ -35,6 +35,13 @@ inline constexpr uint32_t kExtensionVersion = 1;
 // Capability flags.
 // MSG_PAGE_SETTINGS before the pages whose device settings differ from the job's.
 inline constexpr uint32_t kCapPageSettings = 0x1;
+// MSG_COMPRESSED_PAGE in place of MSG_PAGE for a page that shrinks (PageCompression.h).
+inline constexpr uint32_t kCapCompressedPages = 0x2;
+// The server sends the next messages before the earlier ones are acknowledged, within a bound in
+// bytes; the client handles them strictly in order and still acknowledges each one, in order.
+inline constexpr uint32_t kCapPageWindow = 0x4;
+// MSG_FONT_QUERY and MSG_FONT_DATA: the fonts of the pages that the client lacks travel with the job.
+inline constexpr uint32_t kCapFonts = 0x8;
 
 // Page settings (server to client): code MSG_PAGE_SETTINGS and the public part of the DEVMODEW
 // that applies from the next page on, laid out as in the job start. Acknowledged by its code alone.
