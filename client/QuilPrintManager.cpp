@@ -5,22 +5,25 @@
 #include <new>
 
 #include "MessageCodes.h"
+#include "PageCompression.h"
 #include "PrintJob.h"
 #include "SpoolExtension.h"
 #include "WorkerThread.h"
 
 // The job-start acknowledgement announces what this add-in understands beyond the original
-// messages: page settings.
+// messages: page settings, compressed pages and the window.
 CQuilPrintManager::CQuilPrintManager(const CQuilPrintersManager& printers)
     : printers_(printers),
-      jobStartAck_(quil::BuildJobStartAck(quil::kCapPageSettings)),
+      queued_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      jobStartAck_(quil::BuildJobStartAck(quil::kCapPageSettings | quil::kCapCompressedPages | quil::kCapPageWindow)),
       pageAck_(quil::BuildPageAck()),
       pageSettingsAck_(quil::BuildPageSettingsAck()),
+      compressedPageAck_(quil::BuildCompressedPageAck()),
       jobEndAck_(quil::BuildJobEndAck()) {}
 
 void CQuilPrintManager::OnData(std::vector<uint8_t> message) {
   const std::vector<uint8_t>* answer = AnswerFor(message);
-  if (StartServing(std::move(message))) return;
+  if (Enqueue(std::move(message))) return;
   // Unhandled, the message leaves its job incomplete; the server still waits for the answer,
   // which goes out from the client's thread without waiting for the client.
   RequestAbort();
@@ -30,19 +33,64 @@ void CQuilPrintManager::OnData(std::vector<uint8_t> message) {
 
 void CQuilPrintManager::OnTerminated() {
   RequestAbort();
-  try {
-    quil::StartWorker(std::make_unique<AbortWork>(AbortWork{this}));
-  } catch (const std::bad_alloc&) {
-    // The job stays open until the add-in is unloaded.
-  }
+  terminated_ = true;
+  // An empty message has nothing to handle: the worker carries out the abort and, with nothing
+  // more queued, ends. Without a worker the job stays open until the add-in is unloaded.
+  Enqueue({});
 }
 
-bool CQuilPrintManager::StartServing(std::vector<uint8_t> message) {
+bool CQuilPrintManager::Enqueue(std::vector<uint8_t> message) {
+  bool startWorker = false;
   try {
-    return quil::StartWorker(std::make_unique<Work>(Work{this, std::move(message)}));
+    quil::ScopedLock hold(queueLock_);
+    queue_.push_back(std::move(message));
+    startWorker = !workerRunning_;
+    workerRunning_ = true;
   } catch (const std::bad_alloc&) {
     return false;
   }
+  SetEvent(queued_.get());
+  if (!startWorker) return true;
+  bool started = false;
+  try {
+    started = quil::StartWorker(std::make_unique<QueueWork>(QueueWork{this}));
+  } catch (const std::bad_alloc&) {
+  }
+  if (started) return true;
+  // Only this message was queued: messages come from the client's thread alone, and none was
+  // waiting while no worker ran.
+  quil::ScopedLock hold(queueLock_);
+  queue_.clear();
+  workerRunning_ = false;
+  return false;
+}
+
+bool CQuilPrintManager::NextMessage(std::vector<uint8_t>& message) {
+  for (;;) {
+    {
+      quil::ScopedLock hold(queueLock_);
+      if (!queue_.empty()) {
+        message = std::move(queue_.front());
+        queue_.pop_front();
+        return true;
+      }
+      if (terminated_) {
+        workerRunning_ = false;
+        return false;
+      }
+    }
+    if (WaitForSingleObject(queued_.get(), kIdleMs) == WAIT_OBJECT_0) continue;
+    quil::ScopedLock hold(queueLock_);
+    if (queue_.empty()) {
+      workerRunning_ = false;
+      return false;
+    }
+  }
+}
+
+void CQuilPrintManager::ServeQueue() {
+  std::vector<uint8_t> message;
+  while (NextMessage(message)) Serve(std::move(message));
 }
 
 void CQuilPrintManager::Serve(std::vector<uint8_t> message) {
@@ -69,6 +117,8 @@ const std::vector<uint8_t>* CQuilPrintManager::AnswerFor(std::span<const uint8_t
       return &jobEndAck_;
     case quil::MSG_PAGE_SETTINGS:
       return &pageSettingsAck_;
+    case quil::MSG_COMPRESSED_PAGE:
+      return &compressedPageAck_;
     default:
       return nullptr;
   }
@@ -92,6 +142,9 @@ void CQuilPrintManager::Handle(std::vector<uint8_t> message) {
       break;
     case quil::MSG_PAGE_SETTINGS:
       SetPageSettings(message);
+      break;
+    case quil::MSG_COMPRESSED_PAGE:
+      PrintCompressedPage(std::move(message));
       break;
     default:
       break;  // not a message of this channel: no reply
@@ -126,6 +179,15 @@ void CQuilPrintManager::PrintPage(std::vector<uint8_t> message) {
   Acknowledge(pageAck_);
 }
 
+void CQuilPrintManager::PrintCompressedPage(std::vector<uint8_t> message) {
+  {
+    quil::ScopedLock hold(lock_);
+    if (printerDC_ && quil::InflateCompressedPage(message, inflated_)) quil::PlayPage(printerDC_.get(), inflated_);
+  }
+  if (CAddinChannel* channel = channel_) channel->Recycle(std::move(message));
+  Acknowledge(compressedPageAck_);
+}
+
 void CQuilPrintManager::SetPageSettings(std::span<const uint8_t> message) {
   {
     quil::ScopedLock hold(lock_);
@@ -142,11 +204,13 @@ void CQuilPrintManager::EndJob() {
       EndDoc(printerDC_.get());
       printerDC_.reset();
     }
+    inflated_ = {};
   }
   Acknowledge(jobEndAck_);
 }
 
 void CQuilPrintManager::AbortJobLocked() {
+  inflated_ = {};
   if (!printerDC_) return;
   AbortDoc(printerDC_.get());
   printerDC_.reset();

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "QuilVirtChannelCallback.h"
 #include "SpoolMessages.h"
 #include "UniqueGdi.h"
+#include "UniqueHandle.h"
 
 class CQuilPrintManager final : public IQuilVirtChannelCallback {
  public:
@@ -24,31 +26,31 @@ class CQuilPrintManager final : public IQuilVirtChannelCallback {
   explicit CQuilPrintManager(const CQuilPrintersManager& printers);
 
   void OnConnected(CAddinChannel* channel) override { channel_ = channel; }
-  // A new connection discards the job in progress: the next worker aborts it, at the latest the
-  // one of the new connection's first message.
+  // A new connection discards the job in progress: the worker aborts it before the new
+  // connection's first message.
   void OnReconnected(CAddinChannel*) override { RequestAbort(); }
-  // Handles the message on a worker thread of its own, which owns the message.
+  // Queues the message for the worker, which handles the messages strictly in arrival order.
   void OnData(std::vector<uint8_t> message) override;
-  // The client's end discards the job in progress, on a worker of its own.
+  // The client's end discards the job in progress; the worker carries that out and ends.
   void OnTerminated() override;
 
  private:
-  struct Work {
+  // The one worker: started when a message arrives and none runs, it handles the queued messages
+  // one after the other and ends once none has come for kIdleMs, or once the client has ended.
+  struct QueueWork {
     CQuilPrintManager* handler;
-    std::vector<uint8_t> message;
-    void Run() { handler->Serve(std::move(message)); }
+    void Run() { handler->ServeQueue(); }
   };
-  struct AbortWork {
-    CQuilPrintManager* handler;
-    void Run() { handler->AbortIfRequested(); }
-  };
+  static constexpr DWORD kIdleMs = 1000;
 
   void Handle(std::vector<uint8_t> message);
   // Each step acknowledges its message whether or not the work on it succeeded.
   void StartJob(std::span<const uint8_t> message);
-  // Gives the page's storage back to the channel before the acknowledgement, so that the next
-  // page, which the server sends only after it, is joined there.
+  // Gives the page's storage back to the channel before the acknowledgement, so that a page
+  // that comes after it is joined there.
   void PrintPage(std::vector<uint8_t> message);
+  // A page whose data does not inflate to exactly the size it announces prints nothing.
+  void PrintCompressedPage(std::vector<uint8_t> message);
   // Settings that apply from the next page on; the server sends them only to a client that
   // announced it understands them.
   void SetPageSettings(std::span<const uint8_t> message);
@@ -57,10 +59,13 @@ class CQuilPrintManager final : public IQuilVirtChannelCallback {
   void AbortJobLocked();
   void Acknowledge(const std::vector<uint8_t>& ack);
 
-  // Dispatch, workers and aborts. Every message of this channel is answered, also when no worker
-  // can be started or its handling fails; the client's threads only ever signal an abort, which
-  // a worker carries out between its steps.
-  bool StartServing(std::vector<uint8_t> message);
+  // Dispatch, the worker and aborts. Every message of this channel is answered, also when no
+  // worker can be started or its handling fails; the client's threads only ever signal an abort,
+  // which the worker carries out between its steps.
+  bool Enqueue(std::vector<uint8_t> message);
+  // The next queued message; false, with the worker counted as gone, when none comes in time.
+  bool NextMessage(std::vector<uint8_t>& message);
+  void ServeQueue();
   void Serve(std::vector<uint8_t> message);
   // The prebuilt acknowledgement of a message; null for a message without one.
   const std::vector<uint8_t>* AnswerFor(std::span<const uint8_t> message) const;
@@ -74,11 +79,18 @@ class CQuilPrintManager final : public IQuilVirtChannelCallback {
   quil::CriticalSection lock_;
   quil::UniqueDC printerDC_;  // the job in progress; null while no job is open
   std::vector<uint8_t> printerSettings_;  // the job's printer's own DEVMODEW
+  std::vector<uint8_t> inflated_;  // the job's last compressed page, inflated; freed with the job
   std::atomic<bool> abortRequested_{false};
+  quil::CriticalSection queueLock_;  // guards the queue and whether the worker runs
+  std::deque<std::vector<uint8_t>> queue_;
+  bool workerRunning_ = false;
+  std::atomic<bool> terminated_{false};
+  quil::UniqueHandle queued_;  // set when a message is queued or the client ends
   // Each acknowledgement built once, so that answering takes no memory and the bytes stay in
   // place for a write that is not waited for.
   const std::vector<uint8_t> jobStartAck_;
   const std::vector<uint8_t> pageAck_;
   const std::vector<uint8_t> pageSettingsAck_;
+  const std::vector<uint8_t> compressedPageAck_;
   const std::vector<uint8_t> jobEndAck_;
 };

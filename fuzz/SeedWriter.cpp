@@ -11,6 +11,7 @@
 #include "ChannelChunk.h"
 #include "EmfSpoolReader.h"
 #include "MessageAssembler.h"
+#include "PageCompression.h"
 #include "SpoolExtension.h"
 #include "PortSettingsBlock.h"
 #include "PrinterListAnswer.h"
@@ -36,6 +37,13 @@ std::vector<uint8_t> Filled(std::size_t size) {
   std::vector<uint8_t> bytes(size);
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i);
   return bytes;
+}
+
+// A compressed page of `metafile`, which must shrink.
+std::vector<uint8_t> CompressedSeed(const std::vector<uint8_t>& metafile) {
+  std::vector<uint8_t> message;
+  quil::BuildCompressedPage(metafile, quil::kPageCompressionLevel, message);
+  return message;
 }
 
 // A message of `size` bytes cut into chunks of at most 1600 bytes, flagged as the platform does.
@@ -123,6 +131,7 @@ int main(int argc, char** argv) {
        {BuildJobStart(devMode, u"Laser", u"Report.docx"), BuildJobStart(devMode, u"P", u"")}},
       {"page", {BuildPage(Filled(64)), BuildPage({})}},
       {"page_settings", {BuildJobStartAck(kCapPageSettings), BuildPageSettings(devMode), BuildJobStartAck()}},
+      {"compressed_page", {CompressedSeed(Filled(4000)), CompressedSeed(std::vector<uint8_t>(70000, 'E'))}},
       {"job_settings", {settings}},
       {"printer_list_answer",
        {Prefixed(3, BuildPrinterCountRequest()), Prefixed(3, BuildPrinterRequest(1)),

@@ -1,6 +1,6 @@
 // The job entry points: QPStartDocPort reads the job's own spool data from the spooler and sends
-// it page by page over "QSpl" to the client of the port's session, each message answered before
-// the next; the printer driver's output that QPWritePort receives is dropped.
+// it page by page over "QSpl" to the client of the port's session; the printer driver's output
+// that QPWritePort receives is dropped.
 #include <windows.h>
 
 #include <winspool.h>
@@ -20,8 +20,10 @@
 #include "MonitorEntryPoints.h"
 #include "MonitorHandles.h"
 #include "MonitorState.h"
+#include "PageCompression.h"
 #include "PortSessionUser.h"
 #include "QuilLog.h"
+#include "SendWindow.h"
 #include "SessionEventNames.h"
 #include "SpoolExtension.h"
 #include "SpoolMessages.h"
@@ -115,26 +117,26 @@ bool Exchange(CQuilServerVirtChannel& channel, const std::vector<uint8_t>& messa
   return channel.Write(message.data(), static_cast<DWORD>(message.size())) && channel.Read(answer);
 }
 
-// For the messages whose answer carries nothing further.
-bool Exchange(CQuilServerVirtChannel& channel, const std::vector<uint8_t>& message) {
-  std::vector<uint8_t> answer;
-  return Exchange(channel, message, answer);
-}
-
-// Each page is read straight into its message, and one message buffer serves the whole job: a
-// page is never copied on the server, and the job holds at most its largest page. A client that
-// announced page settings gets the settings that the spool data changes before the page they
-// apply to; any other client gets the original messages only.
-void SendPages(CQuilServerVirtChannel& channel, HANDLE job, uint32_t capabilities) {
+// Each page is read straight into its message, and one message buffer serves the whole job (with
+// one more for its compressed form): a page is never copied on the server, and the job holds at
+// most its largest page twice. What a client gets beyond the original messages is what it
+// announced: the settings that the spool data changes before the page they apply to, pages
+// compressed where that makes them smaller, and the next messages before the last is answered.
+void SendPages(CQuilSendWindow& window, HANDLE job, uint32_t capabilities) {
   CQuilJobSpoolSource source(job);
   CQuilSpoolReader reader(source);
   if (!reader.ReadHeader()) return;
   SpoolPageSettings settings;
   SpoolPageSettings* wanted = (capabilities & kCapPageSettings) ? &settings : nullptr;
+  const bool compress = capabilities & kCapCompressedPages;
   std::vector<uint8_t> message;
+  std::vector<uint8_t> compressed;
   while (reader.NextPage(message, kPageMetafileStart, wanted)) {
-    if (settings.changed && !Exchange(channel, BuildPageSettings(settings.devMode))) return;
-    if (!CompletePage(message) || !Exchange(channel, message)) return;
+    if (settings.changed && !window.Send(BuildPageSettings(settings.devMode))) return;
+    if (!CompletePage(message)) return;
+    const auto metafile = std::span(message).subspan(kPageMetafileStart);
+    const bool shrunk = compress && BuildCompressedPage(metafile, kPageCompressionLevel, compressed);
+    if (!window.Send(shrunk ? compressed : message)) return;
   }
 }
 
@@ -155,8 +157,12 @@ void ForwardJob(const PortRecord& record, CriticalSection& sessionJobLock, const
                 answer)) {
     return;
   }
-  SendPages(channel, job, ParseJobStartAck(answer));
-  Exchange(channel, BuildJobEnd());
+  const uint32_t capabilities = ParseJobStartAck(answer);
+  CQuilSendWindow window(channel, capabilities & kCapPageWindow);
+  // The job's end goes out also after a page failed, as it always has: a client still there
+  // ends the document with the pages it printed.
+  SendPages(window, job, capabilities);
+  window.Exchange(BuildJobEnd(), answer);
   channel.Close();
 }
 

@@ -11,7 +11,7 @@ source "$ROOT/cmake/wine-env.sh"
 
 PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64 wine wine32:i386 wine64 googletest cmake ninja-build ghostscript clang
-  libclang-rt-14-dev wixl msitools imagemagick)
+  libclang-rt-14-dev wixl msitools imagemagick libz-mingw-w64-dev zlib1g-dev)
 
 log() { printf '== %s\n' "$*"; }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "ByteFixtures.h"
+#include "PageCompression.h"
 
 namespace quil {
 namespace {
@@ -130,6 +131,65 @@ TEST(CodeOnlySpoolMessages, BuildByteExact) {
                                 {0x00, 0x00, 0x00, 0x00},  // no information
                                 {0x00, 0x00, 0x00, 0x00},  // no information
                             }));
+}
+
+// A page of text-like records: shrinks several times under zlib, as spool pages do.
+Bytes CompressiblePage() {
+  Bytes page;
+  for (int line = 0; page.size() < 20000; ++line) {
+    for (const char c : "EMR_EXTTEXTOUTW Quarterly report, line ") page.push_back(static_cast<uint8_t>(c));
+    page.push_back(static_cast<uint8_t>(line));
+  }
+  return page;
+}
+
+TEST(CompressedPageMessages, BuildShrinksAndInflatesBackExactly) {
+  const Bytes page = CompressiblePage();
+  Bytes message;
+  ASSERT_TRUE(BuildCompressedPage(page, kPageCompressionLevel, message));
+  EXPECT_LT(message.size() * 4, page.size());
+  EXPECT_EQ(Bytes(message.begin(), message.begin() + 12),
+            Join({{0x06, 0, 0, 0}, WithField(Bytes(4), 0, static_cast<uint32_t>(page.size())),
+                  WithField(Bytes(4), 0, static_cast<uint32_t>(message.size() - 12))}));
+  Bytes inflated{1, 2, 3};
+  ASSERT_TRUE(InflateCompressedPage(message, inflated));
+  EXPECT_EQ(inflated, page);
+  // A page that does not shrink is left to travel as it is.
+  EXPECT_FALSE(BuildCompressedPage(Pattern(64), kPageCompressionLevel, message));
+  EXPECT_FALSE(BuildCompressedPage({}, kPageCompressionLevel, message));
+}
+
+TEST(CompressedPageMessages, RefuseWhatDoesNotInflateToTheAnnouncedSize) {
+  const Bytes page = CompressiblePage();
+  Bytes good;
+  ASSERT_TRUE(BuildCompressedPage(page, kPageCompressionLevel, good));
+  const auto size = static_cast<uint32_t>(page.size());
+  const auto dataSize = static_cast<uint32_t>(good.size() - 12);
+  Bytes trailing = WithField(good, 8, dataSize + 2);
+  trailing.insert(trailing.end(), {0x00, 0x00});
+  Bytes corrupt = good;
+  corrupt[good.size() / 2] ^= 0xFF;
+  const struct {
+    const char* what;
+    Bytes message;
+  } cases[] = {
+      {"announces one byte fewer", WithField(good, 4, size - 1)},
+      {"announces one byte more", WithField(good, 4, size + 1)},
+      {"announces nothing", WithField(good, 4, 0)},
+      {"data cut short", WithField(Bytes(good.begin(), good.end() - 1), 8, dataSize - 1)},
+      {"data size past the message", WithField(good, 8, dataSize + 1)},
+      {"bytes after the stream", trailing},
+      {"corrupt stream", corrupt},
+      {"past the largest page", WithField(good, 4, kMaxCompressedPageMetafile + 1)},
+      {"past what zlib can expand", WithField(WithField(good, 4, 1033 * 8), 8, 8)},
+      {"another code", WithField(good, 0, MSG_PAGE)},
+      {"shorter than the fixed part", Bytes(good.begin(), good.begin() + 11)},
+  };
+  for (const auto& c : cases) {
+    Bytes inflated{1, 2, 3};
+    EXPECT_FALSE(InflateCompressedPage(c.message, inflated)) << c.what;
+    EXPECT_TRUE(inflated.empty()) << c.what;
+  }
 }
 
 }  // namespace
