@@ -28,7 +28,8 @@ void HostLinkSink::DeliverWritten(DWORD sessionId, const std::string& channelNam
     Guard guard(lock_);
     if (!sender_ || !sender_->Send(sessionId, channelName, message)) return;
   }
-  if (channelName == kSpoolChannel && quil::IsMessage(message, quil::MSG_PAGE)) SpoolPageCounter::Instance().PageSent();
+  const bool page = quil::IsMessage(message, quil::MSG_PAGE) || quil::IsMessage(message, quil::MSG_COMPRESSED_PAGE);
+  if (channelName == kSpoolChannel && page) SpoolPageCounter::Instance().PageSent();
 }
 
 void HostLinkSink::Close() {

@@ -3,6 +3,7 @@
 #include "AddinCallHooks.h"
 #include "AddinThreadGate.h"
 #include "ClientTestSupport.h"
+#include "PageCompression.h"
 #include "PrinterListMessages.h"
 #include "SpoolExtension.h"
 #include "SpoolMessages.h"
@@ -11,7 +12,10 @@ namespace quil::test {
 namespace {
 
 const std::wstring kPrinterA = L"Quillon Playback A";
+// What the add-in announces in every job-start acknowledgement, and an original server ignores.
+const Bytes kJobStartAck = BuildJobStartAck(kCapPageSettings | kCapCompressedPages | kCapPageWindow);
 const std::wstring kPrinterB = L"Quillon Playback B";
+const std::wstring kPrinterC = L"Quillon Playback C";  // added only after the add-in was loaded
 
 Bytes JobStartFor(const std::wstring& printer, const std::wstring& document,
                   const std::vector<uint8_t>& devMode = JobDevMode(0, 0)) {
@@ -45,6 +49,7 @@ class PlaybackTest : public AddinTest {
     InstallPostScriptDriver();
     outputA_ = AddFilePrinter(kPrinterA, L"playback-a.ps");
     outputB_ = AddFilePrinter(kPrinterB, L"playback-b.ps");
+    DeletePrinterNamed(kPrinterC);  // left over from an earlier run in the same prefix
     LoadAndConnect();
   }
 
@@ -54,7 +59,7 @@ class PlaybackTest : public AddinTest {
   }
   void SendJob(const std::wstring& printer, const std::vector<Bytes>& pages,
                const std::vector<uint8_t>& devMode = JobDevMode(0, 0)) {
-    Send(JobStartFor(printer, L"Quillon report", devMode), BuildJobStartAck(kCapPageSettings));
+    Send(JobStartFor(printer, L"Quillon report", devMode), kJobStartAck);
     for (const Bytes& page : pages) Send(BuildPage(page), BuildPageAck());
     Send(BuildJobEnd(), BuildJobEndAck());
   }
@@ -67,7 +72,7 @@ TEST_F(PlaybackTest, AJobOfThreePagesPrintsOneDocumentOfThreePages) {
   SendJob(kPrinterA, {MakePageMetafile(1), MakePageMetafile(2), MakePageMetafile(3)});
   const auto acks = server_.Messages("QSpl");
   ASSERT_EQ(acks.size(), 5u);
-  EXPECT_EQ(acks[0], BuildJobStartAck(kCapPageSettings));  // announces what an original server ignores
+  EXPECT_EQ(acks[0], kJobStartAck);
   for (int page = 1; page <= 3; ++page) EXPECT_EQ(acks[page].size(), kPageAckSize);
   EXPECT_EQ(acks[4].size(), 4u);
   const std::string printed = ReadFileText(outputA_);
@@ -87,8 +92,8 @@ TEST_F(PlaybackTest, AJobForAMissingPrinterIsAcknowledgedAndPrintsNothing) {
 // computer, the name in other letters' case and a printer added after the list was taken are
 // acknowledged and print nothing.
 TEST_F(PlaybackTest, AJobForAPrinterTheAddinDidNotReportPrintsNothing) {
-  const std::wstring later = AddFilePrinter(L"Quillon Playback C", L"playback-c.ps");
-  for (const wchar_t* printer : {L"\\PRINTSRV\Quillon Playback A", L"quillon playback a", L"Quillon Playback C"}) {
+  const std::wstring later = AddFilePrinter(kPrinterC, L"playback-c.ps");
+  for (const std::wstring& printer : std::vector<std::wstring>{L"\\\\PRINTSRV\\Quillon Playback A", L"quillon playback a", kPrinterC}) {
     SendJob(printer, {MakePageMetafile(1)});
   }
   EXPECT_EQ(server_.Messages("QSpl").size(), 9u);
@@ -105,7 +110,7 @@ TEST_F(PlaybackTest, AnInvalidPageIsSkipped) {
 }
 
 TEST_F(PlaybackTest, ASecondJobStartAbortsTheOpenJob) {
-  Send(JobStartFor(kPrinterA, L"first"), BuildJobStartAck(kCapPageSettings));
+  Send(JobStartFor(kPrinterA, L"first"), kJobStartAck);
   Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
   SendJob(kPrinterB, {MakePageMetafile(2)});
   EXPECT_FALSE(FileExists(outputA_));
@@ -122,7 +127,7 @@ TEST_F(PlaybackTest, PagesAndJobEndWithoutAJobAreAcknowledgedOnly) {
 }
 
 TEST_F(PlaybackTest, AReconnectionAbortsTheOpenJob) {
-  Send(JobStartFor(kPrinterA, L"dropped"), BuildJobStartAck(kCapPageSettings));
+  Send(JobStartFor(kPrinterA, L"dropped"), kJobStartAck);
   Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
   client_.Disconnect();
   client_.Connect();
@@ -132,7 +137,7 @@ TEST_F(PlaybackTest, AReconnectionAbortsTheOpenJob) {
 }
 
 TEST_F(PlaybackTest, TerminationAbortsTheOpenJob) {
-  Send(JobStartFor(kPrinterA, L"dropped"), BuildJobStartAck(kCapPageSettings));
+  Send(JobStartFor(kPrinterA, L"dropped"), kJobStartAck);
   Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
   client_.Terminate();
   EXPECT_TRUE(WaitUntilAddinUnloaded());
@@ -171,8 +176,11 @@ TEST_F(PlaybackTest, AReconnectionReturnsAtOnceWhileAWorkerIsHeldInsideStartDoc)
   EXPECT_EQ(CountPostScriptPages(ReadFileText(outputB_)), 1);
 }
 
+// The worker ends once no message has come for a while; the next message needs a new one.
 TEST_F(PlaybackTest, APageLeftWithoutAWorkerIsAcknowledgedAndItsJobDropped) {
-  Send(JobStartFor(kPrinterA, L"incomplete"), BuildJobStartAck(kCapPageSettings));
+  const size_t threadsBefore = ThreadCount();
+  Send(JobStartFor(kPrinterA, L"incomplete"), kJobStartAck);
+  ASSERT_TRUE(WaitForThreadCount(threadsBefore));
   {
     AddinThreadGate gate;
     ASSERT_TRUE(gate.Close(LoadedAddin(), AddinThreadGate::Mode::kRefuse));
@@ -206,19 +214,50 @@ TEST_F(PlaybackTest, TheJobsOrientationIsTakenEvenWithoutItsBitInTheJobsMask) {
 }
 
 // A landscape page between portrait ones, as an application that turns one page writes it: the
-// page comes out on a landscape page, the next one on portrait again, nothing stretched.
+// page comes out on a landscape page, the next one on portrait again, nothing stretched. Sent one
+// message at a time as an original server does, or all at once with compressed pages as a server
+// with the window does: the messages are handled in their order and answered in it, and a
+// compressed page that does not inflate to its announced size prints nothing.
 TEST_F(PlaybackTest, PageSettingsApplyFromTheNextPageOnUntilTheNextSettings) {
   const Bytes landscape = BuildPageSettings(Block(JobDevMode(DM_ORIENTATION, DMORIENT_LANDSCAPE)));
   const Bytes portrait = BuildPageSettings(Block(JobDevMode(DM_ORIENTATION, DMORIENT_PORTRAIT)));
-  Send(JobStartFor(kPrinterA, L"mixed"), BuildJobStartAck(kCapPageSettings));
-  Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
-  Send(landscape, BuildPageSettingsAck());
-  Send(BuildPage(MakePageMetafile(2, 27940, 21590)), BuildPageAck());
-  Send(Bytes(landscape.begin(), landscape.end() - 1), BuildPageSettingsAck());  // malformed: ignored
-  Send(portrait, BuildPageSettingsAck());
-  Send(BuildPage(MakePageMetafile(3)), BuildPageAck());
-  Send(BuildJobEnd(), BuildJobEndAck());
-  EXPECT_EQ(PageOrientations(ReadFileText(outputA_)), (std::vector<std::string>{"Portrait", "Landscape", "Portrait"}));
+  for (const bool windowed : {false, true}) {
+    SCOPED_TRACE(windowed ? "compressed, all at once" : "one at a time");
+    using Exchange = std::pair<Bytes, Bytes>;  // a message and its acknowledgement
+    const auto page = [&](const Bytes& metafile) -> Exchange {
+      Bytes compressed;
+      if (!windowed) return {BuildPage(metafile), BuildPageAck()};
+      EXPECT_TRUE(BuildCompressedPage(metafile, kPageCompressionLevel, compressed));
+      return {compressed, BuildCompressedPageAck()};
+    };
+    Exchange overlong = page(MakePageMetafile(4));
+    if (windowed) overlong.first[CompressedPageLayout::kMetafileSize] += 1;
+    const std::vector<Exchange> job = {
+        {JobStartFor(windowed ? kPrinterB : kPrinterA, L"mixed"), kJobStartAck},
+        page(MakePageMetafile(1)),
+        {landscape, BuildPageSettingsAck()},
+        page(MakePageMetafile(2, 27940, 21590)),
+        {Bytes(landscape.begin(), landscape.end() - 1), BuildPageSettingsAck()},  // malformed: ignored
+        {portrait, BuildPageSettingsAck()},
+        page(MakePageMetafile(3)),
+        windowed ? overlong : page(MakePageMetafile(4)),
+        {BuildJobEnd(), BuildJobEndAck()},
+    };
+    const size_t before = server_.Messages("QSpl").size();
+    for (const auto& [message, ack] : job) {
+      if (windowed) {
+        ASSERT_TRUE(client_.SendToClient("QSpl", message));
+      } else {
+        Send(message, ack);
+      }
+    }
+    ASSERT_TRUE(server_.WaitForMessages("QSpl", before + job.size()));
+    const auto acks = server_.Messages("QSpl");
+    for (size_t i = 0; i < job.size(); ++i) EXPECT_EQ(acks[before + i], job[i].second) << "message " << i;
+    EXPECT_EQ(PageOrientations(ReadFileText(windowed ? outputB_ : outputA_)),
+              (windowed ? std::vector<std::string>{"Portrait", "Landscape", "Portrait"}
+                        : std::vector<std::string>{"Portrait", "Landscape", "Portrait", "Portrait"}));
+  }
 }
 
 TEST_F(PlaybackTest, MalformedJobStartsAreAcknowledgedAndOpenNoJob) {
@@ -229,7 +268,7 @@ TEST_F(PlaybackTest, MalformedJobStartsAreAcknowledgedAndOpenNoJob) {
   Bytes noNul = valid;
   noNul.resize(noNul.size() - 2);  // the printer name, laid in last, loses its NUL
   for (const Bytes& malformed : {shortStart, nameOutside, noNul}) {
-    Send(malformed, BuildJobStartAck(kCapPageSettings));
+    Send(malformed, kJobStartAck);
     Send(BuildPage(MakePageMetafile(1)), BuildPageAck());
     Send(BuildJobEnd(), BuildJobEndAck());
   }
@@ -244,7 +283,7 @@ TEST_F(PlaybackTest, PagesWhoseDataRunsPastTheMessageAreAcknowledgedAndSkipped) 
   Bytes sizePast = BuildPage(MakePageMetafile(1));
   sizePast[PageLayout::kDataSize + 3] = 0x7F;
   Bytes shortPage = {4, 0, 0, 0, 1, 0, 0};
-  Send(JobStartFor(kPrinterA, L"doc"), BuildJobStartAck(kCapPageSettings));
+  Send(JobStartFor(kPrinterA, L"doc"), kJobStartAck);
   for (const Bytes& malformed : {offsetPast, sizePast, shortPage}) Send(malformed, BuildPageAck());
   Send(BuildPage(MakePageMetafile(2)), BuildPageAck());
   Send(BuildJobEnd(), BuildJobEndAck());

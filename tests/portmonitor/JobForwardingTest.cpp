@@ -12,10 +12,12 @@
 
 #include "CQuilServerVirtChannel.h"
 #include "MonitorTestSupport.h"
+#include "SendWindow.h"
 #include "SessionEvents.h"
 #include "ShortAnswerWait.h"
 #include "SpoolDataFixtures.h"
 #include "JobDevMode.h"
+#include "PageCompression.h"
 #include "SpoolExtension.h"
 #include "SpoolMessages.h"
 #include "TestLogFile.h"
@@ -185,6 +187,47 @@ TEST_F(JobForwardingTest, AClientThatAnnouncedPageSettingsGetsThemBeforeThePages
   EXPECT_EQ(received[4].bytes, BuildPageSettings(DevModeBlockOf(JobDevMode(220, 0))));
   for (int i = 0; i < 3; ++i) EXPECT_EQ(received[i < 2 ? 2 + i : 5].bytes, BuildPage(pages_[i])) << "page " << i + 1;
   for (const auto& message : received) EXPECT_TRUE(message.previousAnswerRead);
+}
+
+// Each pairing of announced capabilities: compressed pages inflate to the very pages, and only a
+// client that announced the window gets a message before the answer to the one before it. The
+// job end always waits for every earlier answer.
+TEST_F(JobForwardingTest, WhatAClientAnnouncedDecidesThePagesFormAndWhetherTheyWaitForAnswers) {
+  const struct {
+    const char* what;
+    uint32_t capabilities;
+    uint32_t pageCode;
+    bool windowed;
+  } cases[] = {
+      {"compressed pages", kCapCompressedPages, MSG_COMPRESSED_PAGE, false},
+      {"window", kCapPageWindow, MSG_PAGE, true},
+      {"both", kCapCompressedPages | kCapPageWindow, MSG_COMPRESSED_PAGE, true},
+  };
+  DWORD jobId = kJob;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedSpoolClient client;
+    client.Announce(c.capabilities);
+    channels_.SetClient(kSession, &client);
+    AddJob(ThreePageSpool(), JobDevMode(220, 0), ++jobId);
+    ExpectCompleted(RunJob(jobId));
+
+    const auto received = client.Received();
+    ASSERT_EQ(Codes(received), (std::vector<uint32_t>{MSG_START_DOC, c.pageCode, c.pageCode, c.pageCode, MSG_END_DOC}));
+    for (int i = 0; i < 3; ++i) {
+      const auto& page = received[1 + i];
+      if (c.pageCode == MSG_PAGE) {
+        EXPECT_EQ(page.bytes, BuildPage(pages_[i])) << "page " << i + 1;
+      } else {
+        std::vector<uint8_t> metafile;
+        EXPECT_TRUE(InflateCompressedPage(page.bytes, metafile) && metafile == pages_[i]) << "page " << i + 1;
+        EXPECT_LT(page.size, pages_[i].size()) << "page " << i + 1;
+      }
+      EXPECT_EQ(page.previousAnswerRead, !c.windowed || i == 0) << "page " << i + 1;
+    }
+    EXPECT_TRUE(received[4].previousAnswerRead);
+  }
+  channels_.SetClient(kSession, &client_);
 }
 
 TEST_F(JobForwardingTest, ChannelIsOpenedAsTheSpoolerAndTheCallersIdentityRestored) {
@@ -440,29 +483,74 @@ TEST_F(JobThreadsTest, SilentClientHoldsTheJobOnlyUntilTheDisconnectEvent) {
 }
 
 // A page whose answer never comes ends the job at the session's disconnect, or after the bound on
-// the wait: the job end is not sent, and the job's own thread closes the channel once.
+// the wait: the job end is not sent, and the job's own thread closes the channel once. A client
+// with the window has had the rest of the pages meanwhile.
 TEST_F(JobThreadsTest, LostPageAnswerEndsTheJobWithoutAJobEndAtADisconnectOrAfterTheBound) {
-  for (const bool disconnect : {true, false}) {
-    SCOPED_TRACE(disconnect ? "disconnect" : "bound");
+  const struct {
+    const char* what;
+    bool disconnect;
+    uint32_t capabilities;
+    std::vector<uint32_t> codes;
+  } cases[] = {
+      {"disconnect", true, 0, {MSG_START_DOC, MSG_PAGE}},
+      {"bound", false, 0, {MSG_START_DOC, MSG_PAGE}},
+      {"disconnect with the window", true, kCapPageWindow, {MSG_START_DOC, MSG_PAGE, MSG_PAGE, MSG_PAGE}},
+  };
+  DWORD jobId = kJob;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     ScriptedSpoolClient holding;
+    if (c.capabilities) holding.Announce(c.capabilities);
     holding.HoldAt(1);  // the first page
     channels_.SetClient(kSession, &holding);
-    const DWORD jobId = disconnect ? kJob : kJob + 1;
-    AddJob(ThreePageSpool(), JobDevMode(220, 0), jobId);
-    ShortAnswerWait shortWait(disconnect ? 0 : 300);
+    AddJob(ThreePageSpool(), JobDevMode(220, 0), ++jobId);
+    ShortAnswerWait shortWait(c.disconnect ? 0 : 300);
     JobOnThread job{this, jobId, kPort, false, {}};
     {
       TestThread spoolerThread(&JobThreadsTest::RunJobOnThread, &job);
-      ASSERT_TRUE(WaitUntil([&] { return holding.ReceivedCount() == 2 && channels_.BlockedReads() == 1; }));
-      if (disconnect) SignalSessionEvent(L"Global\\QuillonPort-3-Disconnect");
+      ASSERT_TRUE(WaitUntil([&] { return holding.ReceivedCount() == c.codes.size() && channels_.BlockedReads() == 1; }));
+      if (c.disconnect) SignalSessionEvent(L"Global\\QuillonPort-3-Disconnect");
       ASSERT_TRUE(spoolerThread.Join());
     }
     ExpectCompleted(job.run);
-    EXPECT_EQ(Codes(holding.Received()), (std::vector<uint32_t>{MSG_START_DOC, MSG_PAGE}));
+    EXPECT_EQ(Codes(holding.Received()), c.codes);
     channels_.SetClient(kSession, &client_);
   }
-  EXPECT_EQ(channels_.Closes(), 2u);
+  EXPECT_EQ(channels_.Closes(), 3u);
   EXPECT_EQ(channels_.OpenChannels(), 0u);
+}
+
+// A client that holds its answer to a page gets more only while the bytes not yet answered stay
+// within the window; once answered, the rest follows in order.
+TEST_F(JobThreadsTest, TheWindowBoundsTheBytesInFlightWhileAnAnswerIsHeld) {
+  ScriptedSpoolClient holding;
+  holding.Announce(kCapPageWindow);
+  holding.HoldAt(1);  // the first page
+  channels_.SetClient(kSession, &holding);
+  std::vector<std::vector<uint8_t>> pages;
+  SpoolFile spool;
+  for (int i = 1; i <= 5; ++i) spool.Page(pages.emplace_back(RecordedPage(i, 300 * 1024)));
+  // The pages that fit in the window one after the other; the next one waits for an answer.
+  size_t fitting = 0;
+  for (size_t bytes = 0; fitting < pages.size() && bytes + BuildPage(pages[fitting]).size() <= CQuilSendWindow::kWindowBytes;) {
+    bytes += BuildPage(pages[fitting++]).size();
+  }
+  ASSERT_GE(fitting, 2u);
+  ASSERT_LT(fitting, pages.size());
+  AddJob(spool.Bytes());
+  JobOnThread job{this, kJob, kPort, false, {}};
+  {
+    TestThread spoolerThread(&JobThreadsTest::RunJobOnThread, &job);
+    ASSERT_TRUE(WaitUntil([&] { return holding.ReceivedCount() == 1 + fitting && channels_.BlockedReads() == 1; }))
+        << holding.ReceivedCount() << " messages";
+    holding.Release();
+    ASSERT_TRUE(spoolerThread.Join());
+  }
+  ExpectCompleted(job.run);
+  const auto received = holding.Received();
+  ASSERT_EQ(Codes(received), (std::vector<uint32_t>{MSG_START_DOC, MSG_PAGE, MSG_PAGE, MSG_PAGE, MSG_PAGE, MSG_PAGE, MSG_END_DOC}));
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(received[1 + i].bytes, BuildPage(pages[i])) << "page " << i + 1;
+  channels_.SetClient(kSession, &client_);
 }
 
 // A client that stays connected but stops answering holds up its own session's job only: the port

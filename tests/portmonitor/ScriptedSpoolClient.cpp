@@ -1,6 +1,7 @@
 #include "ScriptedSpoolClient.h"
 
 #include "MessageCodes.h"
+#include "PageCompression.h"
 #include "SimVirtualChannels.h"
 #include "SpoolExtension.h"
 #include "SpoolMessages.h"
@@ -32,14 +33,12 @@ void ScriptedSpoolClient::HoldAt(size_t index) {
   holdAt_ = index;
 }
 
+// The held answers go out under the lock, so that no answer to a later message overtakes them.
 void ScriptedSpoolClient::Release() {
-  std::optional<Held> held;
-  {
-    sim::Guard guard(lock_);
-    held.swap(held_);
-    holdAt_.reset();
-  }
-  if (held) Answer(held->sessionId, held->code, false);
+  sim::Guard guard(lock_);
+  for (const Held& answer : held_) Answer(answer.sessionId, answer.code, false);
+  held_.clear();
+  holdAt_.reset();
 }
 
 void ScriptedSpoolClient::KeepNoBytes() {
@@ -80,8 +79,8 @@ void ScriptedSpoolClient::Deliver(DWORD sessionId, const std::string& channelNam
     const size_t index = received_.size();
     received_.push_back(std::move(received));
     fail = failAt_ == index;
-    if (holdAt_ == index) {
-      held_ = Held{sessionId, code};
+    if (holdAt_ && index >= *holdAt_) {
+      held_.push_back(Held{sessionId, code});
     } else {
       answer = !quiet_;
     }
@@ -113,6 +112,11 @@ void ScriptedSpoolClient::Answer(DWORD sessionId, uint32_t code, bool fail) {
       break;
     case MSG_PAGE:
       channels.SendToServer(sessionId, kSpoolChannel, BuildPageAck());
+      break;
+    case MSG_COMPRESSED_PAGE:
+      if (capabilities && (*capabilities & kCapCompressedPages)) {
+        channels.SendToServer(sessionId, kSpoolChannel, BuildCompressedPageAck());
+      }
       break;
     case MSG_END_DOC:
       channels.SendToServer(sessionId, kSpoolChannel, BuildJobEndAck());

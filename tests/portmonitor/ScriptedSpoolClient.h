@@ -31,14 +31,15 @@ struct ReceivedMessage {
 class ScriptedSpoolClient : public sim::SimMessageSink {
  public:
   // Answers job starts with the extended acknowledgement carrying these capabilities, and the
-  // page settings that they admit.
+  // page settings and compressed pages that they admit.
   void Announce(uint32_t capabilities);
   // Never answers anything.
   void StayQuiet();
   // Answers the message with this 0-based index (counted over all messages) with a chunk that
   // announces 0 bytes, which makes the server's read fail; later messages are acknowledged.
   void FailAt(size_t index);
-  // Holds the answer to the message with this index until Release() is called.
+  // Holds the answer to the message with this index, and to every later one, until Release()
+  // is called, which gives them in order: a client answers its messages in the order they came.
   void HoldAt(size_t index);
   void Release();
   // Keeps only the size and checksum of each message (for long jobs).
@@ -67,7 +68,7 @@ class ScriptedSpoolClient : public sim::SimMessageSink {
     DWORD sessionId;
     uint32_t code;
   };
-  std::optional<Held> held_;
+  std::vector<Held> held_;
   std::vector<ReceivedMessage> received_;
 };
 
