@@ -131,9 +131,12 @@ TEST_F(ChannelTest, WithoutAWorkerEachMessageGetsTheAnswerAWorkerGives) {
       {"QPrn", BuildPrinterCountRequest()}, {"QPrn", BuildPrinterRequest(0)},
       {"QSpl", jobStart},                   {"QSpl", BuildPage(Bytes(3, 0))},
       {"QSpl", BuildPageSettings(DevModeBlock{})}, {"QSpl", BuildJobEnd()}};
+  const size_t threads = ThreadCount();
   for (const auto& [channel, message] : messages) {
     const Bytes byWorker = Ask(channel, message);
     ASSERT_FALSE(byWorker.empty()) << channel << " code " << int{message[0]};
+    // The spool channel's worker stays a moment for the next message; the gate needs it gone.
+    ASSERT_TRUE(WaitForThreadCount(threads));
     AddinThreadGate gate;
     ASSERT_TRUE(gate.Close(LoadedAddin(), AddinThreadGate::Mode::kRefuse));
     ASSERT_EQ(Ask(channel, message), byWorker) << channel << " code " << int{message[0]};
