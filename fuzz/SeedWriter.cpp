@@ -10,6 +10,7 @@
 #include "JobSettings.h"
 #include "ChannelChunk.h"
 #include "EmfSpoolReader.h"
+#include "FontMessages.h"
 #include "MessageAssembler.h"
 #include "PageCompression.h"
 #include "SpoolExtension.h"
@@ -17,6 +18,7 @@
 #include "PrinterListAnswer.h"
 #include "PrinterListMessages.h"
 #include "SpoolMessages.h"
+#include "TestFonts.h"
 
 namespace {
 
@@ -102,6 +104,31 @@ std::vector<uint8_t> SpoolSeed(uint8_t pieceSize) {
   return data;
 }
 
+// A page's metafile for the font scan: a header record, two fonts (one of them twice), the end.
+std::vector<uint8_t> FontPageSeed() {
+  std::vector<uint8_t> page;
+  const auto put32 = [&page](uint32_t value) {
+    for (int i = 0; i < 4; ++i) page.push_back(static_cast<uint8_t>(value >> 8 * i));
+  };
+  put32(1);
+  put32(16);
+  put32(0);
+  put32(0);
+  for (const char16_t* face : {u"Corporate Sans", u"Barcode 39", u"Corporate Sans"}) {
+    put32(quil::EmfFontRecordLayout::kExtCreateFontRecord);
+    put32(quil::EmfFontRecordLayout::kLogFont + quil::EmfFontRecordLayout::kLogFontSize);
+    put32(1);
+    std::vector<uint8_t> logFont(quil::EmfFontRecordLayout::kLogFontSize);
+    logFont[quil::EmfFontRecordLayout::kWeight] = 0x90;  // 400
+    logFont[quil::EmfFontRecordLayout::kWeight + 1] = 0x01;
+    for (std::size_t i = 0; face[i]; ++i) logFont[quil::EmfFontRecordLayout::kFaceName + 2 * i] = static_cast<uint8_t>(face[i]);
+    page.insert(page.end(), logFont.begin(), logFont.end());
+  }
+  put32(quil::EmfFontRecordLayout::kEofRecord);
+  put32(8);
+  return page;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,6 +169,14 @@ int main(int argc, char** argv) {
         BuildPortSettingsBlock({u"", u"", u"", 0})}},
       {"spool_reader", {SpoolSeed(0), SpoolSeed(7), SpoolSeed(0x87)}},
       {"job_devmode", {settings, std::vector<uint8_t>(settings.begin(), settings.begin() + 100)}},
+      {"font_messages",
+       {BuildFontQuery(std::vector<FontReference>{{u"Corporate Sans", 700, true, 0}, {u"Barcode 39", 400, false, 2}}),
+        BuildFontQueryAnswer({true, false, true}), BuildFontData({u"Barcode 39", 400, false, 2}, Filled(100)),
+        BuildFontDataAck()}},
+      {"font_files",
+       {test::BuildTestFont(u"Corporate Sans", 0x0004),
+        test::BuildCollection({test::BuildTestFont(u"Corporate Sans", 0x0008), test::BuildTestFont(u"Barcode 39", 0x0002)}),
+        FontPageSeed()}},
       {"server_read",
        {ServerReads(BuildPrinterCountReply(3)), ServerReads(BuildPrinterRecord(u"\\\\SRV\\P", true)),
         ServerReads(Filled(5000))}},

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "ByteFixtures.h"
+#include "FontMessages.h"
 #include "PortSettingsBlock.h"
 #include "PrinterListMessages.h"
 #include "SpoolExtension.h"
@@ -39,6 +40,11 @@ const Bytes kJobStart = Join({Hex("02000000"), Pattern(220), Hex("04000000 00000
 const Bytes kPage = Hex("04000000 01000000 02000000 00 0102");
 const Bytes kExtendedJobStartAck = Hex("02000000 51455854 01000000 01000000");
 const Bytes kPageSettings = Join({Hex("05000000"), Pattern(220)});
+const FontReference kFont{u"F", 700, true, 161};
+const Bytes kFontReference = Join({Hex("bc020000 01000000 a1000000 4600"), Bytes(62, 0)});
+const Bytes kFontQuery = Join({Hex("07000000 01000000"), kFontReference});
+const Bytes kFontQueryAnswer = Hex("07000000 02000000 00 01");
+const Bytes kFontData = Join({Hex("08000000"), kFontReference, Hex("00000000 02000000 0102")});
 const Bytes kPortSettings = Hex("08000000 04000000 05000000 00000000 55000000 43000000 51000000");
 
 std::vector<WireFixture> Fixtures() {
@@ -58,6 +64,10 @@ std::vector<WireFixture> Fixtures() {
       {"extended job start acknowledgement", BuildJobStartAck(kCapPageSettings), kExtendedJobStartAck},
       {"page settings", BuildPageSettings(PatternDevMode()), kPageSettings},
       {"page settings acknowledgement", BuildPageSettingsAck(), Hex("05000000")},
+      {"font query", BuildFontQuery(std::vector<FontReference>{kFont}), kFontQuery},
+      {"font query answer", BuildFontQueryAnswer({false, true}), kFontQueryAnswer},
+      {"font data", BuildFontData(kFont, Hex("0102")), kFontData},
+      {"font data acknowledgement", BuildFontDataAck(), Hex("08000000")},
   };
 }
 
@@ -78,6 +88,12 @@ TEST(WireFormat, EveryFixtureReadsBackAsWhatWasWritten) {
   EXPECT_EQ(ParsePortSettingsBlock(kPortSettings), (PortSettings{u"Q", u"C", u"U", 5}));
   EXPECT_EQ(ParseJobStartAck(kExtendedJobStartAck), kCapPageSettings);
   EXPECT_EQ(ParsePageSettings(kPageSettings), PatternDevMode());
+  EXPECT_EQ(ParseFontQuery(kFontQuery), std::vector<FontReference>{kFont});
+  EXPECT_EQ(ParseFontQueryAnswer(kFontQueryAnswer, 2), (std::vector<bool>{false, true}));
+  const auto font = ParseFontData(kFontData);
+  ASSERT_TRUE(font);
+  EXPECT_EQ(font->reference, kFont);
+  EXPECT_EQ(Bytes(font->font.begin(), font->font.end()), Hex("0102"));
 }
 
 // The server learns what a client understands only from the job-start acknowledgement; anything
