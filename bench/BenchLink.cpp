@@ -15,11 +15,12 @@ constexpr DWORD kAcknowledgementWaitMs = 60000;
 
 }  // namespace
 
-std::optional<LinkEnds> ConnectLink() {
+std::optional<LinkEnds> ConnectLink(sim::SimLinkShape shape) {
   uint16_t port = 0;
   const sim::UniqueSocket listener = sim::ListenOnLoopback(port);
   if (!listener) return std::nullopt;
   LinkEnds ends;
+  ends.shape = shape;
   ends.clientSend = sim::ConnectToLoopback(port);
   if (!ends.clientSend) return std::nullopt;
   ends.serverSend = sim::AcceptConnection(listener.get(), kAcceptWaitMs);
@@ -30,9 +31,10 @@ std::optional<LinkEnds> ConnectLink() {
   return ends;
 }
 
-AckingSpoolClient::AckingSpoolClient(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId)
+AckingSpoolClient::AckingSpoolClient(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId,
+                                     sim::SimLinkShape shape)
     : sessionId_(sessionId),
-      toServer_(std::move(send)),
+      toServer_(std::move(send), shape),
       fromServer_(std::move(receive), [this](DWORD, const std::string& channelName, uint32_t totalLength,
                                              uint32_t flags, std::span<const uint8_t> data) {
         OnChunk(channelName, totalLength, flags, data);
@@ -107,9 +109,10 @@ AckingSpoolClient::Counts DirectAckingClient::Received() {
   return counts_;
 }
 
-ServerLinkEnd::ServerLinkEnd(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId)
+ServerLinkEnd::ServerLinkEnd(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId,
+                             sim::SimLinkShape shape)
     : sessionId_(sessionId),
-      toClient_(std::move(send)),
+      toClient_(std::move(send), shape),
       fromClient_(std::move(receive), [sessionId](DWORD, const std::string& channelName, uint32_t totalLength,
                                                   uint32_t flags, std::span<const uint8_t> data) {
         sim::SimVirtualChannels::Instance().SendChunkToServer(sessionId, channelName, totalLength, flags,
@@ -120,9 +123,10 @@ ServerLinkEnd::ServerLinkEnd(sim::UniqueSocket send, sim::UniqueSocket receive, 
 
 ServerLinkEnd::~ServerLinkEnd() { sim::SimVirtualChannels::Instance().SetClient(sessionId_, nullptr); }
 
-PlainSender::PlainSender(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId)
+PlainSender::PlainSender(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId,
+                         sim::SimLinkShape shape)
     : sessionId_(sessionId),
-      toClient_(std::move(send)),
+      toClient_(std::move(send), shape),
       acknowledged_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       acknowledgements_(std::move(receive), [this](DWORD, const std::string&, uint32_t, uint32_t flags,
                                                    std::span<const uint8_t>) {

@@ -1,7 +1,8 @@
 // The loopback channel link of the forwarding figures, as the end-to-end run joins a server and a
 // client computer: one TCP connection carrying frames both ways, each end with one socket handle
-// for sending and one for its receiving thread. On it: the acknowledging client end of "QSpl",
-// the server end that feeds the simulated channels, and the plain sender of the baseline.
+// for sending and one for its receiving thread, and both directions unshaped or shaped alike by a
+// link profile (SimLinkShape.h). On it: the acknowledging client end of "QSpl", the server end
+// that feeds the simulated channels, and the plain sender of the baseline.
 #pragma once
 
 #include <winsock2.h>
@@ -16,6 +17,7 @@
 
 #include "SimLinkReceiver.h"
 #include "SimLinkSender.h"
+#include "SimLinkShape.h"
 #include "SimLock.h"
 #include "SimSocket.h"
 #include "UniqueHandle.h"
@@ -29,9 +31,11 @@ struct LinkEnds {
   sim::UniqueSocket serverReceive;
   sim::UniqueSocket clientSend;
   sim::UniqueSocket clientReceive;
+  sim::SimLinkShape shape;  // each end's sender shapes its direction so
 };
-// A fresh connection on 127.0.0.1; nullopt if any socket call failed.
-std::optional<LinkEnds> ConnectLink();
+// A fresh connection on 127.0.0.1, shaped as given (for example *sim::LinkProfile("wan")), by
+// default not at all; nullopt if any socket call failed.
+std::optional<LinkEnds> ConnectLink(sim::SimLinkShape shape = {});
 
 // The client end of "QSpl": acknowledges each whole message as the add-in does (4 bytes for the
 // job start and end, 12 for a page) as soon as its last chunk is in. It keeps only counts, so
@@ -45,7 +49,8 @@ class AckingSpoolClient {
     size_t faults = 0;  // chunks out of order or messages of another size than announced
   };
 
-  AckingSpoolClient(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId);
+  AckingSpoolClient(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId,
+                    sim::SimLinkShape shape = {});
   AckingSpoolClient(const AckingSpoolClient&) = delete;
   AckingSpoolClient& operator=(const AckingSpoolClient&) = delete;
 
@@ -81,7 +86,7 @@ class DirectAckingClient : public sim::SimMessageSink {
 // simulated channels. It is the session's client for its life.
 class ServerLinkEnd {
  public:
-  ServerLinkEnd(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId);
+  ServerLinkEnd(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId, sim::SimLinkShape shape = {});
   ~ServerLinkEnd();
   ServerLinkEnd(const ServerLinkEnd&) = delete;
   ServerLinkEnd& operator=(const ServerLinkEnd&) = delete;
@@ -96,7 +101,7 @@ class ServerLinkEnd {
 // chunks, frames and sends), and waits for each acknowledgement.
 class PlainSender {
  public:
-  PlainSender(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId);
+  PlainSender(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId, sim::SimLinkShape shape = {});
   PlainSender(const PlainSender&) = delete;
   PlainSender& operator=(const PlainSender&) = delete;
 

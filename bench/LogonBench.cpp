@@ -24,7 +24,7 @@
 #include "Installation.h"
 #include "PortSettingsBlock.h"
 #include "QuillonNotify.h"
-#include "ScriptedClient.h"
+#include "SimScriptedClient.h"
 #include "SimSpooler.h"
 #include "SimTerminalServer.h"
 #include "SimVirtualChannels.h"
@@ -126,9 +126,9 @@ double RunBaseline(size_t count, PSECURITY_DESCRIPTOR descriptor) {
 
 int Logon(size_t printerCount, size_t runs) {
   sim::SimTerminalServer::Instance().AddSession(kSession, L"RDP-Tcp#0", kUser, kDomain);
-  std::vector<test::ScriptedPrinter> list;
+  std::vector<sim::SimScriptedPrinter> list;
   for (size_t i = 0; i < printerCount; ++i) list.push_back({ToU16(ClientPrinterName(i)), i == 0});
-  test::ScriptedClient client(std::move(list));
+  sim::SimScriptedClient client(std::move(list));
   sim::SimVirtualChannels::Instance().SetClient(kSession, &client);
   UniqueHandle token;
   CQuilPrinterSecurity security;

@@ -14,6 +14,8 @@ class CriticalSection {
 
   void Enter() { EnterCriticalSection(&section_); }
   void Leave() { LeaveCriticalSection(&section_); }
+  // For SleepConditionVariableCS, called while the section is held.
+  CRITICAL_SECTION* Native() { return &section_; }
 
  private:
   CRITICAL_SECTION section_;

@@ -1,6 +1,7 @@
 // quil_e2e_client: the end-to-end run's client computer. Creates its printers, hosts the real
 // client add-in in the simulated remote-desktop client and joins it to the server host through a
-// channel link; runs until stdin says "quit" (or ends) or the link ends.
+// channel link, shaped by the profile of --link in both directions (the hello names it to the
+// server host); runs until stdin says "quit" (or ends) or the link ends.
 // Exit status: 0 after "quit", the end of stdin or the server closing the link; 1 when setting up
 // fails or the link breaks; 2 for a bad command line.
 #include <windows.h>
@@ -91,14 +92,15 @@ int RunConnected(SimRdpClient& client, E2eJobOutputs& jobs, UniqueSocket incomin
 
 int RunClient(const E2eClientOptions& options, const std::wstring& addin, E2eConsole& console) {
   const WinsockSession winsock;
-  UniqueSocket link =
-      winsock.Started() ? ConnectClientLink(options.linkPort, options.sessionId) : UniqueSocket();
+  UniqueSocket link = winsock.Started()
+                          ? ConnectClientLink(options.linkPort, options.sessionId, options.linkProfile)
+                          : UniqueSocket();
   UniqueSocket incoming = link ? DuplicateSocket(link.get()) : UniqueSocket();
   if (!incoming) {
     console.ErrorLine("cannot connect the link to 127.0.0.1:" + std::to_string(options.linkPort));
     return 1;
   }
-  SimLinkSender toServer(std::move(link));
+  SimLinkSender toServer(std::move(link), options.linkShape);
   E2eJobOutputs jobs(toServer, options.outputFolder, console);
   SimRdpClient client(jobs, options.sessionId);
   if (!client.LoadAddin(addin)) {

@@ -13,6 +13,17 @@ bool TakeValue(int argc, wchar_t** argv, int& at, std::wstring& value) {
   return true;
 }
 
+// Takes the profile and its shape; what is wrong with the name otherwise.
+std::optional<std::string> TakeLinkProfile(const std::wstring& profile, E2eClientOptions& options) {
+  std::string name;
+  for (const wchar_t c : profile) name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  const auto shape = LinkProfile(name);
+  if (!shape) return "--link needs a profile: wan, lan or none";
+  options.linkProfile = std::move(name);
+  options.linkShape = *shape;
+  return std::nullopt;
+}
+
 // Splits the arguments into the options' values and the positional ones.
 std::variant<std::vector<std::wstring>, std::string> SplitArguments(int argc, wchar_t** argv,
                                                                     E2eClientOptions& options) {
@@ -23,6 +34,10 @@ std::variant<std::vector<std::wstring>, std::string> SplitArguments(int argc, wc
       if (!TakeValue(argc, argv, at, options.defaultPrinter)) return "--default needs a printer";
     } else if (argument == L"--addin") {
       if (!TakeValue(argc, argv, at, options.addinPath)) return "--addin needs a path";
+    } else if (argument == L"--link") {
+      std::wstring profile;
+      if (!TakeValue(argc, argv, at, profile)) return "--link needs a profile";
+      if (auto error = TakeLinkProfile(profile, options)) return *error;
     } else {
       positional.push_back(argument);
     }

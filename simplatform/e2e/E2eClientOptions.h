@@ -1,7 +1,8 @@
 // The client computer's command line:
 //   quil_e2e_client.exe <linkPort> <sessionId> <outputFolder> <printer>... --default <printer>
-//                       [--addin <path>]
-// --addin names the add-in's DLL in place of the one the client package registered.
+//                       [--addin <path>] [--link <profile>]
+// --addin names the add-in's DLL in place of the one the client package registered; --link the
+// profile that shapes both directions of the channel link ("wan", "lan"; unshaped by default).
 #pragma once
 
 #include <windows.h>
@@ -10,6 +11,8 @@
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "SimLinkShape.h"
 
 namespace sim {
 
@@ -20,11 +23,13 @@ struct E2eClientOptions {
   std::vector<std::wstring> printers;
   std::wstring defaultPrinter;  // one of `printers`
   std::wstring addinPath;       // empty: the registered add-in
+  std::string linkProfile;      // empty: unshaped
+  SimLinkShape linkShape;       // the profile's
 };
 
 inline constexpr char kClientUsage[] =
     "usage: quil_e2e_client <linkPort> <sessionId> <outputFolder> <printer>... "
-    "--default <printer> [--addin <path>]";
+    "--default <printer> [--addin <path>] [--link wan|lan]";
 
 // The options, or what is wrong with the command line.
 std::variant<E2eClientOptions, std::string> ParseClientOptions(int argc, wchar_t** argv);

@@ -1,9 +1,13 @@
 #include "E2eLinkSocket.h"
 
 #include <array>
+#include <span>
+#include <vector>
 
 namespace sim {
 namespace {
+
+constexpr size_t kSessionIdSize = 4;
 
 bool WaitReadable(SOCKET socket, DWORD timeoutMs) {
   fd_set readable;
@@ -13,31 +17,46 @@ bool WaitReadable(SOCKET socket, DWORD timeoutMs) {
   return select(0, &readable, nullptr, nullptr, &timeout) == 1;
 }
 
+// Fills the buffer from the socket; false if the deadline (on GetTickCount64) passes first or
+// the connection ends.
+bool ReceiveExactly(SOCKET link, std::span<uint8_t> buffer, ULONGLONG deadline) {
+  for (size_t received = 0; received < buffer.size();) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline || !WaitReadable(link, static_cast<DWORD>(deadline - now))) return false;
+    const int got = recv(link, reinterpret_cast<char*>(buffer.data() + received),
+                         static_cast<int>(buffer.size() - received), 0);
+    if (got <= 0) return false;
+    received += static_cast<size_t>(got);
+  }
+  return true;
+}
+
 }  // namespace
 
-UniqueSocket ConnectClientLink(uint16_t port, DWORD sessionId) {
+UniqueSocket ConnectClientLink(uint16_t port, DWORD sessionId, std::string_view linkProfile) {
+  if (linkProfile.size() > kMaxProfileNameSize) return {};
   UniqueSocket link = ConnectToLoopback(port);
   if (!link) return {};
-  std::array<uint8_t, 4> id{};
-  for (size_t i = 0; i < id.size(); ++i) id[i] = static_cast<uint8_t>(sessionId >> 8 * i);
-  if (!SendAll(link.get(), id)) return {};
+  std::vector<uint8_t> hello;
+  for (size_t i = 0; i < kSessionIdSize; ++i) hello.push_back(static_cast<uint8_t>(sessionId >> 8 * i));
+  hello.push_back(static_cast<uint8_t>(linkProfile.size()));
+  hello.insert(hello.end(), linkProfile.begin(), linkProfile.end());
+  if (!SendAll(link.get(), hello)) return {};
   return link;
 }
 
-std::optional<DWORD> ReceiveSessionId(SOCKET link, DWORD timeoutMs) {
-  std::array<uint8_t, 4> id{};
-  size_t received = 0;
+std::optional<ClientHello> ReceiveClientHello(SOCKET link, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  while (received < id.size()) {
-    const ULONGLONG now = GetTickCount64();
-    if (now >= deadline) return std::nullopt;
-    if (!WaitReadable(link, static_cast<DWORD>(deadline - now))) return std::nullopt;
-    const int got = recv(link, reinterpret_cast<char*>(id.data() + received),
-                         static_cast<int>(id.size() - received), 0);
-    if (got <= 0) return std::nullopt;
-    received += static_cast<size_t>(got);
-  }
-  return id[0] | DWORD{id[1]} << 8 | DWORD{id[2]} << 16 | DWORD{id[3]} << 24;
+  std::array<uint8_t, kSessionIdSize + 1> fixed{};
+  if (!ReceiveExactly(link, fixed, deadline)) return std::nullopt;
+  const size_t nameSize = fixed[kSessionIdSize];
+  if (nameSize > kMaxProfileNameSize) return std::nullopt;
+  std::string name(nameSize, '\0');
+  if (!ReceiveExactly(link, {reinterpret_cast<uint8_t*>(name.data()), name.size()}, deadline)) return std::nullopt;
+  const auto shape = LinkProfile(name);
+  if (!shape) return std::nullopt;
+  const DWORD sessionId = fixed[0] | DWORD{fixed[1]} << 8 | DWORD{fixed[2]} << 16 | DWORD{fixed[3]} << 24;
+  return ClientHello{sessionId, std::move(name), *shape};
 }
 
 UniqueSocket DuplicateSocket(SOCKET socket) {

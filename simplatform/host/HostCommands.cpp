@@ -95,6 +95,16 @@ std::string ListClients(const Request& request) {
   return "ok";
 }
 
+std::string LinkFigures(const Request& request) {
+  DWORD id = 0;
+  if (!ParseNumber(request.rest, id)) return "error usage: link <id>";
+  const auto link = request.links.Figures(id);
+  if (!link) return "error no client";
+  return "ok profile " + (link->profile.empty() ? std::string("none") : link->profile) + " rate " +
+         std::to_string(link->shape.bytesPerSecond) + " delay " + std::to_string(link->shape.delayMs) + " to-client " +
+         std::to_string(link->toClient) + " from-client " + std::to_string(link->fromClient);
+}
+
 std::string WaitPrinters(const Request& request) {
   const auto words = Words(request.rest);
   DWORD id = 0;
@@ -262,10 +272,10 @@ const std::map<std::string, Handler>& Handlers() {
   static const std::map<std::string, Handler> handlers = {
       {"session", AddSession},         {"logon", RaiseEvent},          {"logoff", RaiseEvent},
       {"disconnect", RaiseEvent},      {"connect", RaiseEvent},        {"wait-client", WaitClient},
-      {"clients", ListClients},        {"wait-printers", WaitPrinters}, {"printers", ListPrinters},
-      {"setdefault", SetDefault},      {"default", Default},           {"print", PrintFile},
-      {"ports", ListPorts},            {"channels", Channels},         {"process-counts", ProcessCounts},
-      {"as", RunAs},                   {"enum-printers", EnumeratePrinters},
+      {"clients", ListClients},        {"link", LinkFigures},          {"wait-printers", WaitPrinters},
+      {"printers", ListPrinters},      {"setdefault", SetDefault},     {"default", Default},
+      {"print", PrintFile},            {"ports", ListPorts},           {"channels", Channels},
+      {"process-counts", ProcessCounts}, {"as", RunAs},                {"enum-printers", EnumeratePrinters},
       {"wait-enumerations", WaitEnumerations}};
   return handlers;
 }

@@ -6,6 +6,9 @@
 //                                      answered once the handler returned
 //   wait-client <id>                   answered once a client computer's link serves the session
 //   clients                            "client <id>" lines: the sessions that have a client's link
+//   link <id>                          "ok profile <name> rate <bytes/s> delay <ms> to-client <bytes>
+//                                      from-client <bytes>": the session's link, its profile ("none"
+//                                      when unshaped, with rate 0) and the bytes of its frames so far
 //   wait-enumerations <n>              answered once the session list was asked for n times
 //   wait-printers <id> <count>         answered once the session has that many printers
 //   printers                           "printer <name>|<port>|<account it is for>" lines

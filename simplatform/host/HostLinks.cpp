@@ -10,13 +10,14 @@
 namespace sim::host {
 namespace {
 
-constexpr DWORD kSessionIdWaitMs = 5000;
+constexpr DWORD kHelloWaitMs = 5000;
 constexpr DWORD kSendWaitMs = 30000;
 constexpr char kSpoolChannel[] = "QSpl";
 
 }  // namespace
 
-HostLinkSink::HostLinkSink(UniqueSocket socket) : sender_(std::make_unique<SimLinkSender>(std::move(socket), kSendWaitMs)) {}
+HostLinkSink::HostLinkSink(UniqueSocket socket, SimLinkShape shape)
+    : sender_(std::make_unique<SimLinkSender>(std::move(socket), shape, kSendWaitMs)) {}
 
 void HostLinkSink::Deliver(DWORD sessionId, const std::string& channelName, std::vector<uint8_t> message) {
   DeliverWritten(sessionId, channelName, message);
@@ -37,14 +38,20 @@ void HostLinkSink::Close() {
   sender_.reset();
 }
 
+uint64_t HostLinkSink::SentBytes() {
+  Guard guard(lock_);
+  return sender_ ? sender_->SentBytes() : 0;
+}
+
 void HostLinks::Accept(UniqueSocket connection) {
   if (!connection) return;
-  const auto sessionId = ReceiveSessionId(connection.get(), kSessionIdWaitMs);
-  if (!sessionId) return;
+  const auto hello = ReceiveClientHello(connection.get(), kHelloWaitMs);
+  if (!hello) return;
   UniqueSocket sending = DuplicateSocket(connection.get());
   if (!sending) return;
-  Link link{std::make_unique<HostLinkSink>(std::move(sending)), nullptr};
-  const DWORD session = *sessionId;
+  Link link{hello->linkProfile, hello->shape, std::make_unique<HostLinkSink>(std::move(sending), hello->shape),
+            nullptr};
+  const DWORD session = hello->sessionId;
   link.receiver = std::make_unique<SimLinkReceiver>(
       std::move(connection), [session](DWORD, const std::string& channel, uint32_t total, uint32_t flags,
                                        std::span<const uint8_t> data) {
@@ -76,6 +83,14 @@ std::vector<DWORD> HostLinks::Clients() {
   std::vector<DWORD> sessions;
   for (const auto& [session, link] : links_) sessions.push_back(session);
   return sessions;
+}
+
+std::optional<HostLinkFigures> HostLinks::Figures(DWORD sessionId) {
+  Guard guard(lock_);
+  const auto found = links_.find(sessionId);
+  if (found == links_.end()) return std::nullopt;
+  const Link& link = found->second;
+  return HostLinkFigures{link.profile, link.shape, link.sink->SentBytes(), link.receiver->ReceivedBytes()};
 }
 
 void HostLinks::Retire(DWORD sessionId) {

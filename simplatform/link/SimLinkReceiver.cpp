@@ -37,6 +37,11 @@ SimLinkEnd SimLinkReceiver::WaitForEnd(DWORD timeoutMs) {
   return end_;
 }
 
+uint64_t SimLinkReceiver::ReceivedBytes() {
+  Guard hold(lock_);
+  return received_;
+}
+
 DWORD WINAPI SimLinkReceiver::ReceiveThread(LPVOID receiver) {
   auto* self = static_cast<SimLinkReceiver*>(receiver);
   self->End(self->Receive());
@@ -67,6 +72,10 @@ SimLinkEnd SimLinkReceiver::Receive() {
     const std::span<uint8_t> chunk(data.data(), header.dataLength);
     const ReceiveResult dataRead = reader_.ReadExactly(chunk);
     if (dataRead != ReceiveResult::kComplete) return EndOfRead(dataRead, false);
+    {
+      Guard hold(lock_);
+      received_ += headerBytes.size() + chunk.size();
+    }
     target_(header.sessionId, std::string(header.channelName.begin(), header.channelName.end()),
             header.totalLength, header.flags, chunk);
   }

@@ -36,6 +36,8 @@ class SimLinkReceiver {
 
   // Waits up to `timeoutMs` for the link to end; kRunning if it has not.
   SimLinkEnd WaitForEnd(DWORD timeoutMs);
+  // The bytes of the frames handed on so far, headers included.
+  uint64_t ReceivedBytes();
 
  private:
   static DWORD WINAPI ReceiveThread(LPVOID receiver);
@@ -45,8 +47,9 @@ class SimLinkReceiver {
   Target target_;
   UniqueSocket socket_;
   SocketReader reader_;
-  CriticalSection lock_;
+  CriticalSection lock_;  // guards end_ and received_
   SimLinkEnd end_ = SimLinkEnd::kRunning;
+  uint64_t received_ = 0;
   quil::UniqueHandle ended_;
   quil::UniqueHandle thread_;
 };

@@ -1,8 +1,9 @@
 // quil_e2e_client as the end-to-end run starts it: a process of its own in this prefix, with
 // pipes for its stdin and stdout, joined over a loopback channel link to a peer in the test that
-// plays the server host. The peer takes the session id, asks for the printers on "QPrn" and sends
-// a one-page job on "QSpl"; the program must report the printers it created, print the page into
-// its job file and end on "quit".
+// plays the server host, the link shaped by the "lan" profile both ways. The peer takes the hello
+// (session id and profile), asks for the printers on "QPrn" and sends a one-page job on "QSpl";
+// the program must report the printers it created, print the page into its job file and end on
+// "quit".
 #include <winsock2.h>
 
 #include <windows.h>
@@ -180,21 +181,22 @@ class ServerPeer {
 
   uint16_t Port() const { return port_; }
 
-  // The session id the program sent first; nullopt if it did not connect in time.
-  std::optional<DWORD> Accept() {
+  // The hello the program sent first; nullopt if it did not connect in time. The peer's direction
+  // is shaped by the profile the hello names, as the server host's is.
+  std::optional<sim::ClientHello> Accept() {
     UniqueSocket connection = sim::AcceptConnection(listener_.get(), kWaitMs);
     if (!connection) return std::nullopt;
-    const auto sessionId = sim::ReceiveSessionId(connection.get(), kWaitMs);
+    const auto hello = sim::ReceiveClientHello(connection.get(), kWaitMs);
     UniqueSocket sending = sim::DuplicateSocket(connection.get());
-    if (!sessionId || !sending) return std::nullopt;
-    sender_ = std::make_unique<sim::SimLinkSender>(std::move(sending));
+    if (!hello || !sending) return std::nullopt;
+    sender_ = std::make_unique<sim::SimLinkSender>(std::move(sending), hello->shape);
     receiver_ = std::make_unique<sim::SimLinkReceiver>(
         std::move(connection),
         [this](DWORD sessionId, const std::string& channelName, uint32_t totalLength,
                uint32_t flags, std::span<const uint8_t> data) {
           Join(sessionId, channelName, totalLength, flags, data);
         });
-    return sessionId;
+    return hello;
   }
 
   // Sends a request and returns the next message on that channel (empty if none came in time).
@@ -279,7 +281,7 @@ class E2eClientTest : public ::testing::Test {
     return Quoted(sim::UnixFile(QUIL_E2E_CLIENT_EXE)) + L" " + std::to_wstring(server_.Port()) +
            L" " + std::to_wstring(kE2eSession) + L" " + Quoted(folder_) + L" " + Quoted(kLaser) +
            L" " + Quoted(kInkjet) + L" --default " + Quoted(kInkjet) + L" --addin " +
-           Quoted(AddinPath());
+           Quoted(AddinPath()) + L" --link lan";
   }
 
   // The printer list as the server asks for it, checked against the spooler's.
@@ -303,11 +305,14 @@ class E2eClientTest : public ::testing::Test {
   ClientProgram program_;
 };
 
-TEST_F(E2eClientTest, ReportsItsPrintersAndPrintsAJobSentOverTheLink) {
+TEST_F(E2eClientTest, ReportsItsPrintersAndPrintsAJobSentOverTheShapedLink) {
   const std::wstring jobFile = sim::JobFile(folder_, kInkjet, 1);
   DeleteFileW(jobFile.c_str());
   ASSERT_TRUE(program_.Start(CommandLine()));
-  ASSERT_EQ(server_.Accept(), std::optional<DWORD>(kE2eSession));
+  const auto hello = server_.Accept();
+  ASSERT_TRUE(hello);
+  EXPECT_EQ(hello->sessionId, kE2eSession);
+  EXPECT_EQ(hello->linkProfile, "lan");
   ASSERT_EQ(program_.Output().WaitForLine("ready", kWaitMs), "ready");
   CheckPrinterList();
 

@@ -1,16 +1,22 @@
 // The channel links: the server end of the simulated channels, read and written by the real
 // server-side channel code, and the simulated client hosting the real add-in, joined only through
-// two loopback TCP links; concurrent senders on one link; and a receiver fed malformed frames.
+// two loopback TCP links; concurrent senders on one link; the link profiles' rate and delay and
+// the hello that names a client's profile; and a receiver fed malformed frames.
 #include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <optional>
 #include <ostream>
 
 #include "CQuilServerVirtChannel.h"
 #include "ClientTestSupport.h"
+#include "E2eLinkSocket.h"
 #include "PrinterListMessages.h"
 #include "SimLinkReceiver.h"
 #include "SimLinkSender.h"
 #include "SimVirtualChannels.h"
 #include "SpoolMessages.h"
+#include "WaitUntil.h"
 #include "WideText.h"
 
 namespace quil::test {
@@ -46,22 +52,38 @@ Chunk WholeMessage(const std::string& channel, const Bytes& message) {
   return {kSessionId, channel, static_cast<uint32_t>(message.size()), kFirst | kLast, message};
 }
 
-// Records the chunks a receiver hands on, from the receiver's thread.
+// Seconds on the performance counter's clock.
+double Seconds() {
+  LARGE_INTEGER frequency;
+  LARGE_INTEGER counter;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Records the chunks a receiver hands on, and when each arrived, from the receiver's thread.
 class ChunkLog {
  public:
   void Add(DWORD sessionId, const std::string& channel, uint32_t totalLength, uint32_t flags,
            std::span<const uint8_t> data) {
+    const double now = Seconds();
     sim::Guard hold(lock_);
     chunks_.push_back({sessionId, channel, totalLength, flags, Bytes(data.begin(), data.end())});
+    arrivals_.push_back(now);
   }
   std::vector<Chunk> Chunks() {
     sim::Guard hold(lock_);
     return chunks_;
   }
+  std::vector<double> Arrivals() {
+    sim::Guard hold(lock_);
+    return arrivals_;
+  }
 
  private:
   sim::CriticalSection lock_;
   std::vector<Chunk> chunks_;
+  std::vector<double> arrivals_;
 };
 
 // The two ends of one loopback connection.
@@ -353,6 +375,146 @@ TEST(ChannelLinkTest, SenderWaitsWhileTheConnectionIsFull) {
     joined.insert(joined.end(), chunks[i].data.begin(), chunks[i].data.end());
   }
   EXPECT_EQ(joined, message);
+}
+
+// The bytes a message takes on a link: per chunk a frame header and the chunk's data.
+uint64_t FrameBytes(size_t messageSize) {
+  const size_t chunks = std::max<size_t>(1, (messageSize + sim::kChunkDataSize - 1) / sim::kChunkDataSize);
+  return messageSize + chunks * sim::SimLinkFrameLayout::kHeaderSize;
+}
+
+// The messages of a chunk log, joined in arrival order.
+std::vector<Bytes> JoinedMessages(const std::vector<Chunk>& chunks) {
+  std::vector<Bytes> messages;
+  for (const Chunk& chunk : chunks) {
+    if (chunk.flags & kFirst) messages.emplace_back();
+    if (messages.empty()) break;
+    messages.back().insert(messages.back().end(), chunk.data.begin(), chunk.data.end());
+  }
+  return messages;
+}
+
+// A profile and a transfer over it of about a second: `messages` messages of about
+// `messageSize` bytes each, one after another on one channel.
+struct ShapedTransfer {
+  const char* profile;
+  size_t messageSize;
+  size_t messages;
+};
+
+const ShapedTransfer kShapedTransfers[] = {
+    {"wan", 30011, 8},     // 2 Mbit/s: 243 KB of frames
+    {"lan", 1000003, 12},  // 100 Mbit/s: 12.2 MB of frames
+};
+
+// Seconds allowed beyond the expected time for a busy machine's scheduling: a few percent and a
+// small constant.
+double Allowance(double expected) { return expected * 0.03 + 0.1; }
+
+TEST(ChannelLinkTest, ShapedLinkDeliversAtTheProfilesRateAfterItsDelay) {
+  const sim::WinsockSession winsock;
+  ASSERT_TRUE(winsock.Started());
+  for (const ShapedTransfer& transfer : kShapedTransfers) {
+    SCOPED_TRACE(transfer.profile);
+    const auto shape = sim::LinkProfile(transfer.profile);
+    ASSERT_TRUE(shape && shape->Shaped());
+    const double rate = static_cast<double>(shape->bytesPerSecond);
+    const double delay = shape->delayMs / 1000.0;
+    Connection connection = ConnectOnLoopback();
+    ChunkLog log;
+    sim::SimLinkReceiver receiver(std::move(connection.accepted),
+                                  [&log](DWORD sessionId, const std::string& channelName, uint32_t totalLength,
+                                         uint32_t flags, std::span<const uint8_t> data) {
+                                    log.Add(sessionId, channelName, totalLength, flags, data);
+                                  });
+    std::optional<sim::SimLinkSender> sender(std::in_place, std::move(connection.connected), *shape);
+
+    // One small message on the idle link arrives after the delay.
+    const Bytes small = Pattern(1, 5);
+    const double smallSent = Seconds();
+    sender->Deliver(kSessionId, "QSpl", small);
+    ASSERT_TRUE(WaitUntil([&] { return !log.Chunks().empty(); }, kWaitMs));
+    const double smallTook = log.Arrivals()[0] - smallSent;
+    EXPECT_GE(smallTook, delay);
+    EXPECT_LE(smallTook, delay + Allowance(delay));
+    // The sender counts the bytes once the socket took them, which may be just after they arrive.
+    EXPECT_TRUE(WaitUntil([&] { return sender->SentBytes() == FrameBytes(small.size()); }, kWaitMs));
+
+    // A transfer of about a second takes its bytes at the rate, plus the delay, less what the
+    // token bucket let through at once after the idle time; each delivery waits while the send
+    // buffer is full. Closing the sender still delivers what it took.
+    std::vector<Bytes> messages{small};
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < transfer.messages; ++i) {
+      messages.push_back(Pattern(transfer.messageSize + i, static_cast<uint8_t>(i)));
+      bytes += FrameBytes(messages.back().size());
+    }
+    const double start = Seconds();
+    for (size_t i = 1; i < messages.size(); ++i) sender->Deliver(kSessionId, "QSpl", messages[i]);
+    const double returned = Seconds() - start;
+    sender.reset();
+    ASSERT_EQ(receiver.WaitForEnd(kWaitMs), SimLinkEnd::kClosed);
+
+    EXPECT_EQ(JoinedMessages(log.Chunks()), messages) << "the messages arrived changed or out of order";
+    EXPECT_EQ(receiver.ReceivedBytes(), FrameBytes(small.size()) + bytes);
+    const double burst = sim::SimLinkShaper::kBurstSeconds;
+    const double expected = static_cast<double>(bytes) / rate - burst + delay;
+    const double took = log.Arrivals().back() - start;
+    std::printf("%s: %.0f bytes of frames in %.3f s, expected %.3f s (%+.1f%%); the last delivery returned after "
+                "%.3f s\n",
+                transfer.profile, static_cast<double>(bytes), took, expected, 100 * (took / expected - 1), returned);
+    EXPECT_GE(took, expected);
+    EXPECT_LE(took, expected + Allowance(expected));
+    const double buffered = static_cast<double>(sim::SimLinkShaper::kSendBuffer) / rate;
+    EXPECT_GE(returned, static_cast<double>(bytes) / rate - burst - buffered);
+  }
+}
+
+// A client's hello as the server end reads it from a new connection.
+std::optional<sim::ClientHello> HelloAfter(const std::function<UniqueSocket(uint16_t port)>& connect) {
+  uint16_t port = 0;
+  const UniqueSocket listener = sim::ListenOnLoopback(port);
+  const UniqueSocket client = connect(port);
+  const UniqueSocket accepted = sim::AcceptConnection(listener.get(), kWaitMs);
+  EXPECT_TRUE(client && accepted);
+  return accepted ? sim::ReceiveClientHello(accepted.get(), 1000) : std::nullopt;
+}
+
+// Sends the bytes on a new connection to the port, then closes the sending side.
+UniqueSocket SendRaw(uint16_t port, const Bytes& bytes) {
+  UniqueSocket connection = sim::ConnectToLoopback(port);
+  EXPECT_TRUE(connection && sim::SendAll(connection.get(), bytes));
+  shutdown(connection.get(), SD_SEND);
+  return connection;
+}
+
+Bytes RawHello(uint8_t nameSize, const std::string& name) {
+  Bytes bytes{7, 0, 0, 0, nameSize};
+  bytes.insert(bytes.end(), name.begin(), name.end());
+  return bytes;
+}
+
+TEST(ChannelLinkTest, ClientHelloNamesTheSessionAndTheLinkProfile) {
+  const sim::WinsockSession winsock;
+  ASSERT_TRUE(winsock.Started());
+  for (const std::string profile : {"", "none", "wan", "lan"}) {
+    SCOPED_TRACE(profile);
+    const auto hello = HelloAfter([&](uint16_t port) { return sim::ConnectClientLink(port, 0x01020304, profile); });
+    ASSERT_TRUE(hello);
+    EXPECT_EQ(hello->sessionId, 0x01020304u);
+    EXPECT_EQ(hello->linkProfile, profile);
+    EXPECT_EQ(hello->shape, sim::LinkProfile(profile));
+  }
+  const std::pair<const char*, Bytes> kRefused[] = {
+      {"an unknown profile", RawHello(3, "xyz")},
+      {"a profile of 17 characters", RawHello(17, std::string(17, 'w'))},
+      {"a name cut short", RawHello(3, "wa")},
+      {"a session id cut short", Bytes{7, 0}},
+  };
+  for (const auto& [name, bytes] : kRefused) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(HelloAfter([&](uint16_t port) { return SendRaw(port, bytes); }));
+  }
 }
 
 Bytes Frame(const sim::SimLinkFrameHeader& header, const Bytes& data) {

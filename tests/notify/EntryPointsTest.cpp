@@ -39,7 +39,7 @@ class EntryPointsTest : public NotifyTest {
     return WaitUntil([&] { return channels_.Closes() >= count && channels_.OpenChannels() == 0; });
   }
 
-  ScriptedClient client_{{{u"Inkjet", true}}};
+  sim::SimScriptedClient client_{{{u"Inkjet", true}}};
   std::vector<UniqueHandle> tokens_;
 };
 

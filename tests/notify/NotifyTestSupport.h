@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "ScriptedClient.h"
+#include "SimScriptedClient.h"
 #include "SimSpooler.h"
 #include "SimTerminalServer.h"
 #include "SimVirtualChannels.h"

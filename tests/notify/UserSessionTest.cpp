@@ -60,7 +60,7 @@ class UserSessionTest : public NotifyTest {
     return names;
   }
 
-  ScriptedClient client_{{{u"Inkjet", false}, {u"\\\\PRINTSRV\\Laser", true}, {u"Plotter", false}}};
+  sim::SimScriptedClient client_{{{u"Inkjet", false}, {u"\\\\PRINTSRV\\Laser", true}, {u"Plotter", false}}};
   UniqueHandle disconnect_ = NamedEvent(L"Global\\Quillon-3-Disconnect");
   UniqueHandle reconnect_ = NamedEvent(L"Global\\Quillon-3-Reconnect");
 };
@@ -109,7 +109,7 @@ TEST_F(UserSessionTest, LogoffRemovesEverythingInCreationOrderAndRestoresTheUser
 }
 
 TEST_F(UserSessionTest, ClientWithoutPrintersGetsNoneAndReconnectAsksAgain) {
-  ScriptedClient empty;
+  sim::SimScriptedClient empty;
   channels_.SetClient(kSession, &empty);
   Logon();
   ASSERT_TRUE(WaitForExchanges(1));

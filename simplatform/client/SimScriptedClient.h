@@ -1,5 +1,5 @@
-// A scripted client end of the printer-list channel: answers the server's requests from a fixed
-// printer list, or with prepared raw replies, or not at all.
+// A scripted client end of the printer-list channel, as the simulated channels' client: answers
+// the server's requests from a fixed printer list, or with prepared raw replies, or not at all.
 #pragma once
 
 #include <windows.h>
@@ -12,16 +12,16 @@
 #include "SimLock.h"
 #include "SimMessageSink.h"
 
-namespace quil::test {
+namespace sim {
 
-struct ScriptedPrinter {
+struct SimScriptedPrinter {
   std::u16string name;
   bool isDefault = false;
 };
 
-class ScriptedClient : public sim::SimMessageSink {
+class SimScriptedClient : public SimMessageSink {
  public:
-  explicit ScriptedClient(std::vector<ScriptedPrinter> printers = {}) : printers_(std::move(printers)) {}
+  explicit SimScriptedClient(std::vector<SimScriptedPrinter> printers = {}) : printers_(std::move(printers)) {}
 
   // Never answers anything.
   void StayQuiet();
@@ -45,8 +45,8 @@ class ScriptedClient : public sim::SimMessageSink {
  private:
   void Answer(DWORD sessionId, const std::string& channelName, const std::vector<uint8_t>& message);
 
-  sim::CriticalSection lock_;
-  std::vector<ScriptedPrinter> printers_;
+  CriticalSection lock_;
+  std::vector<SimScriptedPrinter> printers_;
   bool quiet_ = false;
   std::optional<std::vector<uint8_t>> countReply_;
   std::map<uint32_t, std::vector<uint8_t>> printerReplies_;
@@ -55,4 +55,4 @@ class ScriptedClient : public sim::SimMessageSink {
   std::vector<uint32_t> printerRequests_;
 };
 
-}  // namespace quil::test
+}  // namespace sim
