@@ -31,6 +31,8 @@ bool Failed() {
   return false;
 }
 
+bool AlreadyGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 // The registered monitors at level 1, read into a buffer of the size the spooler asks for (the
 // list can grow between the two calls, so it asks again then); nothing if the spooler fails.
 std::vector<BYTE> EnumerateMonitors(DWORD& count) {
@@ -56,6 +58,34 @@ bool MonitorRegistered() {
   return false;
 }
 
+// Whether the spooler's list of drivers shows that the driver is gone; false also when the list
+// cannot be read.
+bool DriverNotListed() {
+  DWORD needed = 0, count = 0;
+  const auto environment = const_cast<LPWSTR>(kSpoolerEnvironment);
+  EnumPrinterDriversW(nullptr, environment, 1, nullptr, 0, &needed, &count);
+  std::vector<BYTE> buffer(needed);
+  if (!EnumPrinterDriversW(nullptr, environment, 1, buffer.data(), needed, &needed, &count)) return false;
+  const auto* drivers = reinterpret_cast<const DRIVER_INFO_1W*>(buffer.data());
+  for (DWORD i = 0; i < count; ++i) {
+    if (drivers[i].pName && lstrcmpW(drivers[i].pName, kDriverName) == 0) return false;
+  }
+  return true;
+}
+
+// Deletes the driver; a driver that is already gone counts as deleted. Some spoolers fail the
+// deletion of an unknown driver without saying why: their list of drivers then decides.
+bool DeleteDriver() {
+  SetLastError(ERROR_SUCCESS);
+  if (DeletePrinterDriverW(nullptr, const_cast<LPWSTR>(kSpoolerEnvironment), const_cast<LPWSTR>(kDriverName))) {
+    return true;
+  }
+  const DWORD error = GetLastError();
+  if (error == ERROR_UNKNOWN_PRINTER_DRIVER || (error == ERROR_SUCCESS && DriverNotListed())) return true;
+  LogErrorText(error);
+  return false;
+}
+
 // The spooler's driver directory for this build's environment, ending in a backslash.
 bool DriverDirectory(std::wstring& directory) {
   wchar_t path[kDriverDirectoryLength] = {};
@@ -75,11 +105,14 @@ bool CopyDriverFiles(const std::wstring& driverDirectory) {
   return true;
 }
 
+// Deletes every driver file that Install copied; a file that is already gone counts as deleted.
+// Goes on past a file that cannot be deleted and reports false then.
 bool DeleteDriverFiles(const std::wstring& driverDirectory) {
+  bool deleted = true;
   for (const wchar_t* file : kDriverFiles) {
-    if (!DeleteFileW((driverDirectory + file).c_str())) return Failed();
+    if (!DeleteFileW((driverDirectory + file).c_str()) && !AlreadyGone(GetLastError())) deleted = Failed();
   }
-  return true;
+  return deleted;
 }
 
 }  // namespace
@@ -95,10 +128,10 @@ bool InstallMonitor() {
 }
 
 bool UninstallMonitor() {
-  if (!DeleteMonitorW(nullptr, const_cast<LPWSTR>(kSpoolerEnvironment), const_cast<LPWSTR>(kMonitorName))) {
-    return Failed();
+  if (DeleteMonitorW(nullptr, const_cast<LPWSTR>(kSpoolerEnvironment), const_cast<LPWSTR>(kMonitorName))) {
+    return true;
   }
-  return true;
+  return GetLastError() == ERROR_UNKNOWN_PRINT_MONITOR || Failed();
 }
 
 bool InstallDriver() {
@@ -124,11 +157,11 @@ bool InstallDriver() {
 }
 
 bool UninstallDriver() {
-  if (!DeletePrinterDriverW(nullptr, const_cast<LPWSTR>(kSpoolerEnvironment), const_cast<LPWSTR>(kDriverName))) {
-    return Failed();
-  }
+  const bool deleted = DeleteDriver();
+  // The copies that Install made are deleted even when the spooler keeps the driver: Install
+  // makes them again from the installation folder.
   std::wstring directory;
-  return DriverDirectory(directory) && DeleteDriverFiles(directory);
+  return DriverDirectory(directory) && DeleteDriverFiles(directory) && deleted;
 }
 
 }  // namespace quil
@@ -145,12 +178,15 @@ extern "C" UINT WINAPI Install(MSIHANDLE) {
   }
 }
 
+// Runs every step even after one failed, so that a removal run again after a partial one takes
+// away what is left; what is already gone counts as removed.
 extern "C" UINT WINAPI Uninstall(MSIHANDLE) {
   try {
     quil::Log(L"Uninstall print driver.");
-    if (!quil::UninstallDriver()) return ERROR_INSTALL_FAILURE;
+    const bool driverRemoved = quil::UninstallDriver();
     quil::Log(L"Uninstall print monitor.");
-    return quil::UninstallMonitor() ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+    const bool monitorRemoved = quil::UninstallMonitor();
+    return driverRemoved && monitorRemoved ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
   } catch (...) {
     return ERROR_INSTALL_FAILURE;
   }

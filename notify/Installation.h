@@ -1,6 +1,7 @@
 // Server-side installation: the port monitor's registration with the spooler and the printer
 // driver that every session printer uses (a configuration of Unidrv whose files lie beside this
-// library). Each step logs a failing call and reports it with false; nothing is rolled back.
+// library). Each step logs a failing call and reports it with false; nothing is rolled back. The
+// removal steps count what is already gone as removed and go on past a part they cannot remove.
 #pragma once
 
 #include <windows.h>

@@ -17,7 +17,8 @@ class ChannelTest : public AddinTest {};
 TEST_F(ChannelTest, ExportsItsEntryPointsUndecorated) {
   UniqueModule addin(LoadLibraryW(AddinPath().c_str()));
   ASSERT_TRUE(addin);
-  for (const char* name : {"VirtualChannelEntry", "Install", "Uninstall"}) {
+  for (const char* name :
+       {"VirtualChannelEntry", "Install", "Uninstall", "InstallForEveryUser", "UninstallForEveryUser"}) {
     EXPECT_NE(GetProcAddress(addin.get(), name), nullptr) << name;
   }
   EXPECT_EQ(GetProcAddress(addin.get(), "VirtualChannelEntry@4"), nullptr);

@@ -9,6 +9,7 @@
 #include <winspool.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -162,7 +163,50 @@ TEST_F(InstallTest, InstallRegistersMonitorAndDriverAndUninstallRemovesThem) {
     EXPECT_FALSE(RegisteredDriver());
     EXPECT_EQ(FilesInDriverDirectory(), std::vector<std::wstring>{});
   }
-  EXPECT_EQ(Run("Uninstall"), kFailure) << "nothing left to uninstall";
+}
+
+// What is already gone counts as removed, so a removal can always be completed: after a partial
+// one, or after an administrator deleted a part by hand.
+TEST_F(InstallTest, UninstallCountsWhatIsAlreadyGoneAsRemoved) {
+  const struct {
+    const char* gone;
+    std::function<void()> remove;
+  } cases[] = {
+      {"everything, by an earlier Uninstall", [this] { Run("Uninstall"); }},
+      {"the driver",
+       [] {
+         DeletePrinterDriverW(nullptr, const_cast<LPWSTR>(kSpoolerEnvironment), const_cast<LPWSTR>(kDriverName));
+       }},
+      {"the monitor",
+       [] {
+         DeleteMonitorW(nullptr, const_cast<LPWSTR>(kSpoolerEnvironment), const_cast<LPWSTR>(kMonitorName));
+       }},
+      {"a copy of a driver file", [] { DeleteFileW((DriverDirectory() + L"emf.gpd").c_str()); }},
+  };
+  for (const auto& gone : cases) {
+    SCOPED_TRACE(gone.gone);
+    ASSERT_EQ(Run("Install"), static_cast<UINT>(ERROR_SUCCESS));
+    gone.remove();
+    EXPECT_EQ(Run("Uninstall"), static_cast<UINT>(ERROR_SUCCESS));
+    EXPECT_FALSE(MonitorRegistered());
+    EXPECT_FALSE(RegisteredDriver());
+    EXPECT_EQ(FilesInDriverDirectory(), std::vector<std::wstring>{});
+  }
+}
+
+// A part that cannot be removed fails the removal, but every other part is still removed; once
+// the cause is gone, Uninstall completes the removal.
+TEST_F(InstallTest, UninstallGoesOnPastAPartItCannotRemove) {
+  ASSERT_EQ(Run("Install"), static_cast<UINT>(ERROR_SUCCESS));
+  const std::wstring blocked = DriverDirectory() + L"unidrv.dll";
+  ASSERT_TRUE(DeleteFileW(blocked.c_str()));
+  ASSERT_TRUE(CreateDirectoryW(blocked.c_str(), nullptr));
+  EXPECT_EQ(Run("Uninstall"), kFailure);
+  EXPECT_FALSE(MonitorRegistered());
+  EXPECT_FALSE(RegisteredDriver());
+  EXPECT_EQ(FilesInDriverDirectory(), std::vector<std::wstring>{L"unidrv.dll"});
+  ASSERT_TRUE(RemoveDirectoryW(blocked.c_str()));
+  EXPECT_EQ(Run("Uninstall"), static_cast<UINT>(ERROR_SUCCESS));
 }
 
 TEST_F(InstallTest, InstallAgainKeepsTheMonitorAndOverwritesTheFiles) {
