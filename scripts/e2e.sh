@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A whole printing session with the real binaries, on a simulated terminal server and two
-# simulated client computers: three Wine prefixes that meet only over TCP on 127.0.0.1.
+# simulated client computers: three Wine prefixes that meet only over TCP on 127.0.0.1. Client
+# computer 2's channel link is shaped as the "wan" profile (2 Mbit/s, 40 ms each way).
 # Usage: e2e.sh SERVER_ARCH SERVER_BUILD CLIENT_ARCH CLIENT_BUILD PACKAGES OUT [PAGES]
 #   SERVER_BUILD, CLIENT_BUILD: Windows builds with tests of those architectures (the simulated
 #   platform's programs); PACKAGES: the folder with the .msi files of both; OUT: where the run
@@ -53,15 +54,16 @@ control() {
 }
 session_printers() { control printers | sed -n 's/^printer //p' | awk -F'|' '{print $1}' | grep " (alice : $session)\$"; }
 
-# A client computer's host program, fed through a FIFO, its output in a log.
-start_client() {  # start_client COMPUTER default printers...
-  local computer="$1" default="$2"
-  shift 2
+# A client computer's host program, fed through a FIFO, its output in a log. LINK is the profile
+# that shapes its channel link both ways (simplatform/link/SimLinkShape.h): none, wan or lan.
+start_client() {  # start_client COMPUTER LINK default printers...
+  local computer="$1" link="$2" default="$3"
+  shift 3
   local folder="$out/$computer-pages"
   mkdir -p "$folder"
   mkfifo "$out/$computer.in"
   on "$computer" "$client_arch" "$client_bin/simplatform/e2e/quil_e2e_client.exe" "$link_port" "$session" "$(winpath "$folder")" \
-    "$@" --default "$default" <"$out/$computer.in" >"$out/$computer.log" 2>&1 &
+    "$@" --default "$default" --link "$link" <"$out/$computer.in" >"$out/$computer.log" 2>&1 &
   eval "${computer}_pid=$!"
   exec {fd}>"$out/$computer.in"
   eval "${computer}_fd=$fd"
@@ -77,10 +79,41 @@ quit_client() {
   wait "$pid" || fail "$computer ended with status $?"
 }
 
+# The session's channel link as the server host has it: "profile NAME rate BYTES_PER_S delay MS
+# to-client BYTES from-client BYTES", the bytes of its frames so far (headers included).
+link_figures() { control "link $session" | sed -n 's/^ok //p'; }
+field() {  # field NAME FIGURES: the value after the word NAME
+  awk -v name="$1" '{ for (i = 1; i < NF; i++) if ($i == name) print $(i + 1) }' <<<"$2"
+}
+describe_link() {  # describe_link FIGURES
+  awk -v rate="$(field rate "$1")" -v delay="$(field delay "$1")" 'BEGIN {
+    if (rate == 0) print "unshaped"; else printf "%g Mbit/s, %d ms each way\n", rate * 8 / 1e6, delay }'
+}
+
+# What a print took on the link: the bytes each way as the link counts them and the time from the
+# print request to the job's end. Over a shaped link also what the original protocol (each message
+# acknowledged before the next leaves, pages uncompressed) needs for the same job over the same
+# link, computed: the job's raw page bytes at the link's rate plus one round trip (twice the delay)
+# per message: the job start, each page, the job end.
+link_report() {  # link_report FIGURES_BEFORE FIGURES_AFTER SECONDS
+  local rate delay to from messages=$((page_count + 2))
+  rate="$(field rate "$2")" delay="$(field delay "$2")"
+  to=$(($(field to-client "$2") - $(field to-client "$1")))
+  from=$(($(field from-client "$2") - $(field from-client "$1")))
+  say "link ($(field profile "$2"), $(describe_link "$2")): $to bytes to the client, $from bytes to the server;" \
+    "the print took $3 s (request to job end, the client's printing included)"
+  [ "${rate:-0}" -gt 0 ] || return 0
+  say "$(awk -v bytes="$raw_page_bytes" -v rate="$rate" -v delay="$delay" -v messages="$messages" 'BEGIN {
+    printf "original protocol over this link: %.2f s (computed: %d raw page bytes at %g Mbit/s + %d round trips of %d ms)",
+      bytes / rate + messages * 2 * delay / 1000, bytes, rate * 8 / 1e6, messages, 2 * delay }')"
+}
+
 # Prints the sample document on a session printer and waits until the client printed it.
 print_document() {  # print_document COMPUTER PRINTER LABEL JOBS_PRINTED_BY_THEN
-  local computer="$1" printer="$2" label="$3" sent=0 line
+  local computer="$1" printer="$2" label="$3" sent=0 line before started seconds
   step "$label: alice prints the sample document (pages $pages) on \"$printer\""
+  before="$(link_figures)"
+  started=$EPOCHREALTIME
   while IFS= read -r line; do
     case "$line" in
       sent*) sent="${line#sent }"; printf '\r  pages sent %s / %s' "$sent" "$page_count" ;;
@@ -88,6 +121,7 @@ print_document() {  # print_document COMPUTER PRINTER LABEL JOBS_PRINTED_BY_THEN
       error*) printf '\n'; fail "server: $line" ;;
     esac
   done < <(control "print $printer|Sample document|$(winpath "$out/document/document.spl")")
+  seconds="$(awk -v from="$started" -v to="$EPOCHREALTIME" 'BEGIN { printf "%.2f", to - from }')"
   [ "$sent" = "$page_count" ] || fail "$sent of $page_count pages were sent"
   local printed=""
   for _ in $(seq 240); do
@@ -96,6 +130,7 @@ print_document() {  # print_document COMPUTER PRINTER LABEL JOBS_PRINTED_BY_THEN
     sleep 0.5
   done
   say "client: ${printed:-nothing printed}"
+  link_report "$before" "$(link_figures)" "$seconds"
   local file="${printed##*-> }"
   file="${file%$'\r'}"
   [ -n "$printed" ] || { fail "the client printed nothing"; return; }
@@ -216,13 +251,15 @@ on server "$server_arch" "$server_bin/tests/e2e/quil_e2e_document.exe" "$(winpat
   </dev/null >"$out/document.log" 2>&1 || fail "the sample document could not be written"
 while IFS= read -r line; do say "${line%$'\r'}"; done <"$out/document.log"
 say "spooled: $out/document/document.spl"
+raw_page_bytes="$(grep -o 'EMRI_METAFILE_DATA [a-z]* ([0-9]* bytes)' "$out/document.log" | tr -dc '0-9\n' |
+  awk '{ sum += $1 } END { print sum + 0 }')"
 
 step "alice logs on in session $session from client computer 1"
 control "session $session alice" >/dev/null
 control "setdefault alice Server Laser" >/dev/null
 earlier_default="$(control "default alice" | sed -n 's/^ok //p')"
 say "alice's default printer before logon: \"$earlier_default\""
-start_client client1 "Office Inkjet" "Office Laser" "Office Inkjet" "Photo Printer" || exit 1
+start_client client1 none "Office Inkjet" "Office Laser" "Office Inkjet" "Photo Printer" || exit 1
 control "wait-client $session" >/dev/null || fail "client computer 1 did not reach the server"
 control "logon $session" >/dev/null || fail "logon"
 control "wait-printers $session 3" >/dev/null || fail "alice's printers did not appear"
@@ -239,8 +276,10 @@ quit_client client1
 control "disconnect $session" >/dev/null
 control "wait-printers $session 0" >/dev/null || fail "the printers of client 1 stayed after the disconnect"
 say "after the disconnect: $(session_printers | wc -l) session printers"
-start_client client2 "Plotter" "Plotter" "Front Desk" || exit 1
+start_client client2 wan "Plotter" "Plotter" "Front Desk" || exit 1
 control "wait-client $session" >/dev/null || fail "client computer 2 did not reach the server"
+figures="$(link_figures)"
+say "client computer 2 reaches the server over the \"$(field profile "$figures")\" link profile: $(describe_link "$figures")"
 control "connect $session" >/dev/null
 control "wait-printers $session 2" >/dev/null || fail "the printers of client 2 did not appear"
 while IFS= read -r printer; do say "printer created: $printer"; done < <(session_printers)

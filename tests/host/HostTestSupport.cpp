@@ -183,12 +183,14 @@ std::optional<std::string> ControlClient::ReadLine(ULONGLONG deadline) {
   return line;
 }
 
-ScriptedClientComputer::ScriptedClientComputer(uint16_t linkPort, DWORD sessionId, std::u16string printerName)
+ScriptedClientComputer::ScriptedClientComputer(uint16_t linkPort, DWORD sessionId, std::u16string printerName,
+                                               std::string_view linkProfile)
     : sessionId_(sessionId), printerName_(std::move(printerName)) {
-  sim::UniqueSocket link = sim::ConnectClientLink(linkPort, sessionId);
+  const auto shape = sim::LinkProfile(linkProfile);
+  sim::UniqueSocket link = shape ? sim::ConnectClientLink(linkPort, sessionId, linkProfile) : sim::UniqueSocket();
   sim::UniqueSocket sending = link ? sim::DuplicateSocket(link.get()) : sim::UniqueSocket();
   if (!sending) return;
-  sender_.emplace(std::move(sending));
+  sender_.emplace(std::move(sending), *shape);
   receiver_.emplace(std::move(link), [this](DWORD, const std::string& channel, uint32_t total, uint32_t flags,
                                             std::span<const uint8_t> data) { OnChunk(channel, total, flags, data); });
   connected_ = true;

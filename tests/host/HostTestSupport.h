@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "JobSettings.h"
@@ -107,11 +108,13 @@ class ChannelAssemblers {
   std::map<std::string, CQuilMessageAssembler> assemblers_;
 };
 
-// A client computer on a channel link: it sends its session id, then answers the printer-list
-// requests with one printer, its default, and acknowledges each job message, recording what came.
+// A client computer on a channel link: it sends its hello (session id and link profile, which
+// shapes its own direction), then answers the printer-list requests with one printer, its
+// default, and acknowledges each job message, recording what came.
 class ScriptedClientComputer {
  public:
-  ScriptedClientComputer(uint16_t linkPort, DWORD sessionId, std::u16string printerName);
+  ScriptedClientComputer(uint16_t linkPort, DWORD sessionId, std::u16string printerName,
+                         std::string_view linkProfile = {});
   bool Connected() const { return connected_; }
 
   std::optional<JobStart> JobStarted();
