@@ -11,6 +11,14 @@
 
 namespace quil::bench {
 
+double Now() {
+  LARGE_INTEGER now;
+  LARGE_INTEGER frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
 Stopwatch::Stopwatch() { QueryPerformanceCounter(&start_); }
 
 double Stopwatch::Seconds() const {

@@ -15,6 +15,9 @@ namespace quil::bench {
 inline constexpr size_t kKiB = 1024;
 inline constexpr size_t kMiB = 1024 * 1024;
 
+// The performance counter in seconds: timestamps that threads compare.
+double Now();
+
 // Elapsed wall-clock time from construction, in seconds.
 class Stopwatch {
  public:
