@@ -29,6 +29,13 @@ double Stopwatch::Seconds() const {
   return static_cast<double>(now.QuadPart - start_.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+std::wstring ExecutableFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring file(path, length);
+  return file.substr(0, file.find_last_of(L'\\') + 1);
+}
+
 MemoryFigures ProcessMemory() {
   PROCESS_MEMORY_COUNTERS counters{};
   counters.cb = sizeof(counters);

@@ -38,6 +38,9 @@ MemoryFigures ProcessMemory();
 // pages are many and large ones few, as in ordinary documents.
 std::vector<size_t> SpreadSizes(size_t count, size_t smallest, size_t largest);
 
+// The folder of the running program, with a trailing backslash.
+std::wstring ExecutableFolder();
+
 bool WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes);
 // The file's bytes in a vector whose capacity leaves `spare` bytes free after them, so that a
 // caller can append that much without the vector moving.

@@ -2,19 +2,18 @@
 // extension against the original protocol on the same link, in one process: the port monitor's
 // code behind the simulated spooler and channels, the server end of a loopback link shaped by a
 // profile, and at its client end the real QuillonClient.dll in the simulated remote-desktop client
-// printing on a printer of Wine's PostScript driver whose port is a file. The job is a 20-page
-// office document recorded against that printer (OfficeDocument.h).
-//   quil_bench_link link [--runs R]
+// printing on a printer of Wine's PostScript driver whose port is a file. The job is the 20-page
+// office document that quil_bench_document recorded against that printer (OfficeDocument.h) and
+// wrote to <file>; this program's own spooler calls are the simulated server's.
+//   quil_bench_link link <file> [--runs R]
 //     For "wan" and "lan", R runs (default 3) of each protocol, alternating; each run times, from
 //     the monitor's StartDocPort, the add-in's first page acknowledgement (sent right after it
 //     played the page) and its job-end acknowledgement (sent right after EndDoc), as the add-in
 //     writes them. The original protocol: the server end passes the add-in's job-start
 //     acknowledgement on as the original one. The best run of each counts.
-//   quil_bench_link compression
+//   quil_bench_link compression <file>
 //     The document's pages compressed on one core, unshaped: throughput at the server's level, and
 //     for levels 1, 6 and 9 the ratio and the time against the link time the bytes saved take.
-//   quil_bench_link write-document <file>
-//     Writes the document's spool data to a file, for the memory runs.
 //   quil_bench_link memory-server <file> | memory-client <file>
 //     One side's peak working set over the idle process during the job of the spool data in the
 //     file, with the extension on: the monitor's code with a client that acknowledges at once, or
@@ -25,6 +24,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <deque>
 #include <memory>
@@ -34,12 +34,14 @@
 
 #include "BenchLink.h"
 #include "BenchSupport.h"
+#include "EmfSpoolReader.h"
 #include "MessageCodes.h"
 #include "MonitoredPort.h"
 #include "OfficeDocument.h"
 #include "PageCompression.h"
 #include "SimLinkFrame.h"
 #include "SimPrinters.h"
+#include "SpoolDataFixtures.h"
 #include "SimRdpClient.h"
 #include "SimVirtualChannels.h"
 #include "SpoolExtension.h"
@@ -52,12 +54,10 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 constexpr char kUsage[] =
-    "usage: quil_bench_link link [--runs R]\n"
-    "       quil_bench_link compression\n"
-    "       quil_bench_link write-document <file>\n"
+    "usage: quil_bench_link link <file> [--runs R]\n"
+    "       quil_bench_link compression <file>\n"
     "       quil_bench_link memory-server <file>\n"
     "       quil_bench_link memory-client <file>";
-constexpr wchar_t kPrinter[] = L"Quillon Bench Link";
 constexpr double kWanSpeedupGoal = 4.0;
 constexpr double kFloorGoal = 1.25;
 constexpr double kFirstPageSlack = 0.3;
@@ -69,14 +69,7 @@ constexpr uint32_t kClientCapabilities = kCapPageSettings | kCapCompressedPages 
 constexpr size_t kWindowBytes = kMiB;
 constexpr DWORD kAnswerWaitMs = 120000;
 
-std::wstring ExecutableFolder() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  const std::wstring file(path, length);
-  return file.substr(0, file.find_last_of(L'\\') + 1);
-}
-
-std::wstring OutputFile() { return ExecutableFolder() + L"bench-link.ps"; }
+std::wstring OutputFile() { return ExecutableFolder() + kOfficePrinterPort; }
 
 // Whether the printer's port file holds the whole document; deletes it for the next job.
 bool PrintedAll(size_t pages) {
@@ -177,14 +170,69 @@ struct JobRun {
   uint64_t firstPageBytes = 0;
 };
 
+// Reads spool data from memory.
+class MemorySource : public IQuilSpoolSource {
+ public:
+  explicit MemorySource(const Bytes& bytes) : bytes_(bytes) {}
+  std::size_t Read(uint8_t* buffer, std::size_t size) override {
+    const size_t count = std::min(size, bytes_.size() - at_);
+    std::memcpy(buffer, bytes_.data() + at_, count);
+    at_ += count;
+    return count;
+  }
+
+ private:
+  const Bytes& bytes_;
+  size_t at_ = 0;
+};
+
+std::optional<std::vector<Bytes>> SpooledPages(const Bytes& spool) {
+  MemorySource source(spool);
+  CQuilSpoolReader reader(source);
+  if (!reader.ReadHeader()) return std::nullopt;
+  std::vector<Bytes> pages;
+  Bytes page;
+  while (reader.NextPage(page)) pages.push_back(page);
+  return pages;
+}
+
+// The document's spool data and pages from the file; nullopt after saying why not.
+struct SpooledDocument {
+  Bytes spool;
+  std::vector<Bytes> pages;
+  size_t largest = 0;
+};
+std::optional<SpooledDocument> ReadDocument(const std::wstring& path) {
+  SpooledDocument document;
+  auto spool = ReadWholeFile(path);
+  auto pages = spool ? SpooledPages(*spool) : std::nullopt;
+  if (!pages || pages->empty()) {
+    std::printf("cannot read the document's spool data\n");
+    return std::nullopt;
+  }
+  document.spool = std::move(*spool);
+  document.pages = std::move(*pages);
+  for (const Bytes& page : document.pages) document.largest = std::max(document.largest, page.size());
+  return document;
+}
+
+// A DEVMODEW public part that sets no field: the printer's own settings apply.
+Bytes NeutralDevMode() {
+  DEVMODEW devMode{};
+  devMode.dmSize = sizeof(DEVMODEW);
+  devMode.dmSpecVersion = DM_SPECVERSION;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&devMode);
+  return {bytes, bytes + sizeof(devMode)};
+}
+
 // The monitor, the add-in in the simulated client and the document, set up once per process: the
 // add-in keeps the entry points it was given.
 class LinkedJobs {
  public:
-  explicit LinkedJobs(OfficeDocument document)
+  explicit LinkedJobs(SpooledDocument document)
       : document_(std::move(document)),
         spool_(std::make_shared<const sim::SimSpoolBytes>(document_.spool)),
-        port_(kPrinter),
+        port_(kOfficePrinter),
         client_(sink_, MonitoredPort::kSession) {}
 
   bool Ready() {
@@ -200,7 +248,7 @@ class LinkedJobs {
     ClientLinkEnd clientEnd(*ends, client_, sink_);
     ServerLinkEnd server(std::move(ends->serverSend), std::move(ends->serverReceive), MonitoredPort::kSession, shape,
                          protocol);
-    const bool ran = port_.RunJob(nextJob_++, spool_, document_.devMode);
+    const bool ran = port_.RunJob(nextJob_++, spool_, NeutralDevMode());
     const TimedServerSink::Times times = sink_.Taken();
     run.endDoc = times.endDoc - port_.StartDocAt();
     run.firstPage = times.firstPagePlayed - port_.StartDocAt();
@@ -216,7 +264,7 @@ class LinkedJobs {
   }
 
  private:
-  OfficeDocument document_;
+  SpooledDocument document_;
   std::shared_ptr<const sim::SimSpoolData> spool_;
   sim::WinsockSession winsock_;
   MonitoredPort port_;
@@ -299,12 +347,6 @@ void PrintFirstPage(const sim::SimLinkShape& shape, const std::vector<JobRun>& e
   PrintVerdict("wan first page", best.firstPage <= bound(best), detail);
 }
 
-std::optional<OfficeDocument> MakeDocument() {
-  sim::InstallPostScriptDriver();
-  if (!sim::AddFilePrinter(kPrinter, OutputFile())) return std::nullopt;
-  return RecordOfficeDocument(kPrinter, MonitoredPort::kDocument);
-}
-
 void DescribeDocument(const std::vector<Bytes>& pages) {
   uint64_t total = 0;
   size_t largest = 0;
@@ -314,12 +356,9 @@ void DescribeDocument(const std::vector<Bytes>& pages) {
   std::fflush(stdout);
 }
 
-int Link(size_t runs) {
-  auto document = MakeDocument();
-  if (!document) {
-    std::printf("link: cannot record the document\n");
-    return 1;
-  }
+int Link(const std::wstring& path, size_t runs) {
+  auto document = ReadDocument(path);
+  if (!document) return 1;
   DescribeDocument(document->pages);
   LinkedJobs jobs(std::move(*document));
   if (!jobs.Ready()) {
@@ -390,12 +429,9 @@ Compressed Compress(const std::vector<Bytes>& pages, int level, int repeats) {
   return result;
 }
 
-int Compression() {
-  auto document = MakeDocument();
-  if (!document) {
-    std::printf("compression: cannot record the document\n");
-    return 1;
-  }
+int Compression(const std::wstring& path) {
+  const auto document = ReadDocument(path);
+  if (!document) return 1;
   DescribeDocument(document->pages);
   uint64_t pageBytes = 0;
   uint64_t messageBytes = 0;
@@ -427,36 +463,6 @@ int Compression() {
   return 0;
 }
 
-int WriteDocument(const std::wstring& path) {
-  auto document = MakeDocument();
-  if (!document || !WriteWholeFile(path, document->spool)) {
-    std::printf("memory: cannot record or write the document\n");
-    return 1;
-  }
-  DescribeDocument(document->pages);
-  return 0;
-}
-
-// The document's spool data and pages from the file; nullopt after saying why not.
-struct SpooledDocument {
-  Bytes spool;
-  std::vector<Bytes> pages;
-  size_t largest = 0;
-};
-std::optional<SpooledDocument> ReadDocument(const std::wstring& path) {
-  SpooledDocument document;
-  auto spool = ReadWholeFile(path);
-  auto pages = spool ? SpooledPages(*spool) : std::nullopt;
-  if (!pages || pages->empty()) {
-    std::printf("memory: cannot read the document's spool data\n");
-    return std::nullopt;
-  }
-  document.spool = std::move(*spool);
-  document.pages = std::move(*pages);
-  for (const Bytes& page : document.pages) document.largest = std::max(document.largest, page.size());
-  return document;
-}
-
 // The peak over the idle process against 3 x the largest page + 1 MiB.
 void PrintMemory(const char* side, const MemoryFigures& idle, const MemoryFigures& after, size_t largest) {
   const size_t bound = kMemoryPagesBound * largest + kMemorySlack;
@@ -485,7 +491,7 @@ int MemoryServer(const std::wstring& path) {
   const auto spool = std::make_shared<const sim::SimSpoolBytes>(std::move(document->spool));
   const auto warmUp = std::make_shared<const sim::SimSpoolBytes>(
       test::SpoolFile().Page(document->pages.front()).Bytes());
-  MonitoredPort port(kPrinter);
+  MonitoredPort port(kOfficePrinter);
   if (!port.Ready()) {
     std::printf("memory: the monitor could not be set up\n");
     return 1;
@@ -561,14 +567,11 @@ bool SendWindowed(sim::SimRdpClient& client, AnswerCounter& server, size_t& answ
 // The job's messages as the monitor sends them to the add-in: the job start with settings that set
 // no field (the printer's own apply), each page compressed where it shrinks, the end.
 std::vector<Bytes> JobMessages(const std::vector<Bytes>& pages) {
-  DEVMODEW devMode{};
-  devMode.dmSize = sizeof(DEVMODEW);
-  devMode.dmSpecVersion = DM_SPECVERSION;
+  const Bytes devMode = NeutralDevMode();
   std::vector<Bytes> messages;
-  messages.push_back(BuildJobStart(
-      std::span<const uint8_t, JobStartLayout::kDevModeSize>(reinterpret_cast<const uint8_t*>(&devMode),
-                                                             JobStartLayout::kDevModeSize),
-      ToU16(kPrinter), ToU16(MonitoredPort::kDocument)));
+  messages.push_back(BuildJobStart(std::span<const uint8_t, JobStartLayout::kDevModeSize>(devMode.data(),
+                                                                                          JobStartLayout::kDevModeSize),
+                                   ToU16(kOfficePrinter), ToU16(MonitoredPort::kDocument)));
   for (const Bytes& page : pages) {
     Bytes message;
     messages.push_back(BuildCompressedPage(page, kPageCompressionLevel, message) ? message : BuildPage(page));
@@ -582,11 +585,6 @@ int MemoryClient(const std::wstring& path) {
   if (!document) return 1;
   const std::vector<Bytes> messages = JobMessages(document->pages);
   const std::vector<Bytes> warmUp = JobMessages({document->pages.front()});
-  sim::InstallPostScriptDriver();
-  if (!sim::AddFilePrinter(kPrinter, OutputFile())) {
-    std::printf("memory: cannot create the printer\n");
-    return 1;
-  }
   AnswerCounter server;
   sim::SimRdpClient client(server, MonitoredPort::kSession);
   if (!client.LoadAddin(sim::UnixFile(QUIL_CLIENT_DLL))) {
@@ -615,13 +613,11 @@ int MemoryClient(const std::wstring& path) {
 
 int Main(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
-  if (mode == L"link") {
-    const auto runs = Option(argc, argv, 2, L"--runs", 3);
-    if (runs) return Link(*runs);
-  } else if (mode == L"compression" && argc == 2) {
-    return Compression();
-  } else if (mode == L"write-document" && argc == 3) {
-    return WriteDocument(argv[2]);
+  if (mode == L"link" && argc >= 3) {
+    const auto runs = Option(argc, argv, 3, L"--runs", 3);
+    if (runs) return Link(argv[2], *runs);
+  } else if (mode == L"compression" && argc == 3) {
+    return Compression(argv[2]);
   } else if (mode == L"memory-server" && argc == 3) {
     return MemoryServer(argv[2]);
   } else if (mode == L"memory-client" && argc == 3) {

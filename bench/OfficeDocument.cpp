@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 
-#include "EmfSpoolReader.h"
 #include "PrintingDevice.h"
 #include "SamplePages.h"
 #include "SpoolDataFixtures.h"
@@ -214,28 +212,12 @@ Bytes RecordPage(HDC printer, int number) {
   return bytes;
 }
 
-class MemorySource : public IQuilSpoolSource {
- public:
-  explicit MemorySource(const Bytes& bytes) : bytes_(bytes) {}
-  std::size_t Read(uint8_t* buffer, std::size_t size) override {
-    const size_t count = std::min(size, bytes_.size() - at_);
-    std::memcpy(buffer, bytes_.data() + at_, count);
-    at_ += count;
-    return count;
-  }
-
- private:
-  const Bytes& bytes_;
-  size_t at_ = 0;
-};
-
 }  // namespace
 
 std::optional<OfficeDocument> RecordOfficeDocument(const std::wstring& printer, const std::wstring& documentName) {
   e2e::PrintingDevice device(printer);
   if (!device) return std::nullopt;
   OfficeDocument document;
-  document.devMode = device.settings();
   test::SpoolFile spool = test::SpoolFile::WithNames(documentName, printer);
   for (int number = 1; number <= kOfficePageCount; ++number) {
     Bytes page = RecordPage(device.dc(), number);
@@ -247,16 +229,6 @@ std::optional<OfficeDocument> RecordOfficeDocument(const std::wstring& printer, 
   }
   document.spool = spool.Bytes();
   return document;
-}
-
-std::optional<std::vector<Bytes>> SpooledPages(const Bytes& spool) {
-  MemorySource source(spool);
-  CQuilSpoolReader reader(source);
-  if (!reader.ReadHeader()) return std::nullopt;
-  std::vector<Bytes> pages;
-  Bytes page;
-  while (reader.NextPage(page)) pages.push_back(page);
-  return pages;
 }
 
 }  // namespace quil::bench
