@@ -80,12 +80,12 @@ bool PrintedAll(size_t pages) {
 
 bool IsPageAck(uint32_t code) { return code == MSG_COMPRESSED_PAGE || code == MSG_PAGE; }
 
-// The add-in's sink for what it writes: timestamps its first page acknowledgement and its job-end
+// The add-in's sink for what it writes: timestamps its page acknowledgements and its job-end
 // acknowledgement on "QSpl", then passes every message on to the link attached, if any.
 class TimedServerSink : public sim::SimMessageSink {
  public:
   struct Times {
-    double firstPagePlayed = 0;
+    std::vector<double> pagesPlayed;
     double endDoc = 0;
   };
 
@@ -106,7 +106,7 @@ class TimedServerSink : public sim::SimMessageSink {
     sim::Guard hold(lock_);
     if (channelName == kSpoolChannel) {
       const uint32_t code = ReadMessageCode(message).value_or(0xFFFFFFFF);
-      if (IsPageAck(code) && times_.firstPagePlayed == 0) times_.firstPagePlayed = now;
+      if (IsPageAck(code)) times_.pagesPlayed.push_back(now);
       if (code == MSG_END_DOC) times_.endDoc = now;
     }
     if (link_) link_->Deliver(sessionId, channelName, std::move(message));
@@ -120,7 +120,7 @@ class TimedServerSink : public sim::SimMessageSink {
 
 // The client computer's end of one link: what the add-in writes goes out through the sink, and
 // each chunk from the server goes to the add-in. Counts the bytes on the link up to the end of the
-// first page message.
+// first page message and notes when each page message is in.
 class ClientLinkEnd {
  public:
   ClientLinkEnd(LinkEnds& ends, sim::SimRdpClient& client, TimedServerSink& sink)
@@ -143,13 +143,21 @@ class ClientLinkEnd {
     sim::Guard hold(lock_);
     return firstPageBytes_;
   }
+  // When the last page message so far was in whole (Now()); 0 before the first.
+  double LastPageArrived() {
+    sim::Guard hold(lock_);
+    return lastPageArrived_;
+  }
 
  private:
   void Count(uint32_t flags, std::span<const uint8_t> data) {
     sim::Guard hold(lock_);
     bytes_ += sim::SimLinkFrameLayout::kHeaderSize + data.size();
     if (flags & sim::kChunkFirst) code_ = ReadMessageCode(data).value_or(0xFFFFFFFF);
-    if ((flags & sim::kChunkLast) && IsPageAck(code_) && firstPageBytes_ == 0) firstPageBytes_ = bytes_;
+    if (!(flags & sim::kChunkLast)) return;
+    if (!IsPageAck(code_)) return;
+    if (firstPageBytes_ == 0) firstPageBytes_ = bytes_;
+    lastPageArrived_ = Now();
   }
 
   TimedServerSink& sink_;
@@ -157,6 +165,7 @@ class ClientLinkEnd {
   uint64_t bytes_ = 0;
   uint32_t code_ = 0;
   uint64_t firstPageBytes_ = 0;
+  double lastPageArrived_ = 0;
   sim::SimLinkSender toServer_;
   sim::SimLinkReceiver fromServer_;  // last: its thread starts once the rest is set up
 };
@@ -166,6 +175,8 @@ struct JobRun {
   bool ok = false;
   double endDoc = 0;
   double firstPage = 0;
+  double lastPageArrived = 0;      // the last page message whole at the client: the link's part
+  std::vector<double> pagesPlayed;  // each page's acknowledgement
   uint64_t serverBytes = 0;
   uint64_t firstPageBytes = 0;
 };
@@ -250,11 +261,15 @@ class LinkedJobs {
                          protocol);
     const bool ran = port_.RunJob(nextJob_++, spool_, NeutralDevMode());
     const TimedServerSink::Times times = sink_.Taken();
-    run.endDoc = times.endDoc - port_.StartDocAt();
-    run.firstPage = times.firstPagePlayed - port_.StartDocAt();
+    const double start = port_.StartDocAt();
+    run.endDoc = times.endDoc - start;
+    for (double played : times.pagesPlayed) run.pagesPlayed.push_back(played - start);
+    run.firstPage = run.pagesPlayed.empty() ? 0 : run.pagesPlayed.front();
+    run.lastPageArrived = clientEnd.LastPageArrived() - start;
     run.serverBytes = server.SentBytes();
     run.firstPageBytes = clientEnd.FirstPageBytes();
-    run.ok = ran && times.endDoc != 0 && times.firstPagePlayed != 0 && PrintedAll(document_.pages.size());
+    run.ok = ran && times.endDoc != 0 && run.pagesPlayed.size() == document_.pages.size() &&
+             PrintedAll(document_.pages.size());
     return run;
   }
 
@@ -347,6 +362,30 @@ void PrintFirstPage(const sim::SimLinkShape& shape, const std::vector<JobRun>& e
   PrintVerdict("wan first page", best.firstPage <= bound(best), detail);
 }
 
+// Where the extension's EndDoc time goes on "wan": the link's part (the last page message in at
+// the client), and the client's playback, seen alone in the unshaped runs, which the floor leaves
+// out: the floor with it (the longer of the two) shows what the link and the protocol add.
+void PrintWhereTimeGoes(const sim::SimLinkShape& shape, const std::vector<JobRun>& wanExtension,
+                        const std::vector<JobRun>& unshaped) {
+  const JobRun& wan = Fastest(wanExtension);
+  const JobRun& alone = Fastest(unshaped);
+  std::printf("where the time goes, wan extension: the last page message in at the client after %.3f s, the last "
+              "page played after %.3f s, EndDoc after %.3f s\n",
+              wan.lastPageArrived, wan.pagesPlayed.back(), wan.endDoc);
+  std::printf("where the time goes, unshaped extension (the client's playback alone): EndDoc after %.3f s (runs "
+              "%s)\n",
+              alone.endDoc, JoinFigures(EndDocTimes(unshaped), "%.3f").c_str());
+  std::vector<double> perPage;
+  double before = 0;
+  for (double played : alone.pagesPlayed) perPage.push_back((played - before) * 1000), before = played;
+  std::printf("where the time goes, unshaped: page acknowledgements apart (ms): %s\n",
+              JoinFigures(perPage, "%.0f").c_str());
+  const double floor = Seconds(wan.serverBytes, shape) + RoundTrip(shape);
+  std::printf("where the time goes, wan extension against the longer of the floor (%.3f s) and the playback alone "
+              "(%.3f s): %.2f\n",
+              floor, alone.endDoc, wan.endDoc / std::max(floor, alone.endDoc));
+}
+
 void DescribeDocument(const std::vector<Bytes>& pages) {
   uint64_t total = 0;
   size_t largest = 0;
@@ -372,7 +411,8 @@ int Link(const std::wstring& path, size_t runs) {
     std::printf("link: the warm-up job did not print\n");
     return 1;
   }
-  std::vector<JobRun> wanOriginal, wanExtension, lanOriginal, lanExtension;
+  std::vector<JobRun> wanOriginal, wanExtension, lanOriginal, lanExtension, unshaped;
+  const sim::SimLinkShape none;
   struct Side {
     const sim::SimLinkShape& shape;
     ServerLinkEnd::Protocol protocol;
@@ -381,7 +421,8 @@ int Link(const std::wstring& path, size_t runs) {
   const Side sides[] = {{wan, ServerLinkEnd::Protocol::kOriginal, wanOriginal},
                         {wan, ServerLinkEnd::Protocol::kAsAnnounced, wanExtension},
                         {lan, ServerLinkEnd::Protocol::kOriginal, lanOriginal},
-                        {lan, ServerLinkEnd::Protocol::kAsAnnounced, lanExtension}};
+                        {lan, ServerLinkEnd::Protocol::kAsAnnounced, lanExtension},
+                        {none, ServerLinkEnd::Protocol::kAsAnnounced, unshaped}};
   for (size_t round = 0; round < runs; ++round) {
     for (const Side& side : sides) {
       const JobRun run = jobs.Run(side.shape, side.protocol);
@@ -403,6 +444,7 @@ int Link(const std::wstring& path, size_t runs) {
   PrintFloor(wan, wanExtension);
   PrintFirstPage(wan, wanExtension);
   PrintSpeedup("lan", lanOriginal, lanExtension, kLanGoal);
+  PrintWhereTimeGoes(wan, wanExtension, unshaped);
   return 0;
 }
 
