@@ -9,7 +9,8 @@
 # QUIL_BENCH_RUNS (alternating runs of each side, the best counts; default 5),
 # QUIL_BENCH_PLAYBACK_PAGES (default 24), QUIL_BENCH_PLAYBACK_LARGEST (KiB, default 4096),
 # QUIL_BENCH_MEMORY_PAGES (default 500), QUIL_BENCH_LOGON_PRINTERS (default 50),
-# QUIL_BENCH_LINK_RUNS (runs of each protocol on each link, the best counts; default 3). Page sizes always spread from 64 KiB to the largest.
+# QUIL_BENCH_LINK_RUNS (runs of each protocol on each link, the best counts; default 3).
+# Page sizes always spread from 64 KiB to the largest.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -31,9 +32,9 @@ fi
 log "$arch build with tests: the benchmark programs"
 if [ -f "$dir/CMakeCache.txt" ]; then
   cmake -S "$ROOT" -B "$dir" >/dev/null
-  cmake --build "$dir" -j "$JOBS" --target quil_bench_forwarding quil_bench_playback quil_bench_logon quil_bench_link
+  cmake --build "$dir" -j "$JOBS" --target quil_bench_forwarding quil_bench_playback quil_bench_logon quil_bench_link quil_bench_document
 else
-  build_windows "$arch" "$dir" ON Debug quil_bench_forwarding quil_bench_playback quil_bench_logon quil_bench_link
+  build_windows "$arch" "$dir" ON Debug quil_bench_forwarding quil_bench_playback quil_bench_logon quil_bench_link quil_bench_document
 fi
 # A prefix of its own: the tests' named events and printers in the shared prefix would disturb
 # the runs, and the runs' printer theirs.
@@ -68,11 +69,11 @@ log "logon: a client with $logon_printers printers against the bare spooler call
 run logon "$bench/quil_bench_logon.exe" --printers "$logon_printers" --runs "$runs"
 
 log "link: the 20-page office document over the shaped links, extension against the original protocol"
-run link "$bench/quil_bench_link.exe" link --runs "$link_runs"
+run link-document "$bench/quil_bench_document.exe" "$(winpath "$results/document.spl")"
+run link "$bench/quil_bench_link.exe" link "$(winpath "$results/document.spl")" --runs "$link_runs"
 log "compression: the document's pages at levels 1, 6 and 9"
-run compression "$bench/quil_bench_link.exe" compression
+run compression "$bench/quil_bench_link.exe" compression "$(winpath "$results/document.spl")"
 log "memory with the extension: each side in a process of its own during the document's job"
-run link-document "$bench/quil_bench_link.exe" write-document "$(winpath "$results/document.spl")"
 run link-memory-server "$bench/quil_bench_link.exe" memory-server "$(winpath "$results/document.spl")"
 run link-memory-client "$bench/quil_bench_link.exe" memory-client "$(winpath "$results/document.spl")"
 
