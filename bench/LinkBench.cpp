@@ -357,9 +357,10 @@ void PrintFirstPage(const sim::SimLinkShape& shape, const std::vector<JobRun>& e
   const auto bound = [&shape](const JobRun& run) {
     return Seconds(run.firstPageBytes, shape) + 2 * RoundTrip(shape) + kFirstPageSlack;
   };
-  const JobRun& best = *std::min_element(extension.begin(), extension.end(), [&bound](const JobRun& a, const JobRun& b) {
+  const auto nearer = [&bound](const JobRun& a, const JobRun& b) {
     return a.firstPage / bound(a) < b.firstPage / bound(b);
-  });
+  };
+  const JobRun& best = *std::min_element(extension.begin(), extension.end(), nearer);
   std::vector<double> times;
   for (const JobRun& run : extension) times.push_back(run.firstPage);
   std::printf("wan runs, first page played (s): extension %s\n", JoinFigures(times, "%.3f").c_str());
@@ -473,8 +474,8 @@ Compressed Compress(const std::vector<Bytes>& pages, int level, int repeats) {
     uint64_t bytes = 0;
     const Stopwatch clock;
     for (const Bytes& page : pages) {
-      bytes += BuildCompressedPage(page, level, message) ? message.size() : PageLayout::kFixedSize +
-                                                                                 PageLayout::kFillerSize + page.size();
+      const bool shrank = BuildCompressedPage(page, level, message);
+      bytes += shrank ? message.size() : kPageMetafileStart + page.size();
     }
     const double seconds = clock.Seconds();
     if (repeat == 0 || seconds < result.seconds) result.seconds = seconds;
@@ -536,8 +537,8 @@ void PrintMemory(const char* side, const MemoryFigures& idle, const MemoryFigure
               side, Mebibytes(static_cast<double>(growth)), Mebibytes(static_cast<double>(bound)),
               static_cast<double>(largest) / kKiB);
   char detail[96];
-  std::snprintf(detail, sizeof(detail), "peak %.2f MiB over idle, bound %.2f MiB", Mebibytes(static_cast<double>(growth)),
-                Mebibytes(static_cast<double>(bound)));
+  std::snprintf(detail, sizeof(detail), "peak %.2f MiB over idle, bound %.2f MiB",
+                Mebibytes(static_cast<double>(growth)), Mebibytes(static_cast<double>(bound)));
   PrintVerdict((std::string("memory ") + side).c_str(), growth <= bound, detail);
 }
 
@@ -601,7 +602,8 @@ class AnswerCounter : public sim::SimMessageSink {
 
 // Sends the job as the monitor does to a client that announced the window: the job start alone,
 // then the pages as long as the bytes not yet acknowledged stay within the window, then the end.
-bool SendWindowed(sim::SimRdpClient& client, AnswerCounter& server, size_t& answers, const std::vector<Bytes>& messages) {
+bool SendWindowed(sim::SimRdpClient& client, AnswerCounter& server, size_t& answers,
+                  const std::vector<Bytes>& messages) {
   std::deque<size_t> inFlight;
   size_t inFlightBytes = 0;
   size_t acknowledged = answers;

@@ -117,7 +117,9 @@ int Table(HDC dc, int top, Prose& prose) {
           FW_NORMAL, figure);
     }
   }
-  for (int row = 0; row <= kRows; ++row) Line(dc, kLeft, top + row * kHeight, kLeft + kColumns * kWidth, top + row * kHeight);
+  for (int row = 0; row <= kRows; ++row) {
+    Line(dc, kLeft, top + row * kHeight, kLeft + kColumns * kWidth, top + row * kHeight);
+  }
   for (int column = 0; column <= kColumns; ++column) {
     Line(dc, kLeft + column * kWidth, top, kLeft + column * kWidth, top + kRows * kHeight);
   }
