@@ -79,7 +79,8 @@ bool PrintedAll(size_t pages) {
   return printed == static_cast<int>(pages);
 }
 
-bool IsPageAck(uint32_t code) { return code == MSG_COMPRESSED_PAGE || code == MSG_PAGE; }
+// A page message or its acknowledgement, which carries the same code.
+bool IsPageCode(uint32_t code) { return code == MSG_COMPRESSED_PAGE || code == MSG_PAGE; }
 
 // The add-in's sink for what it writes: timestamps its page acknowledgements and its job-end
 // acknowledgement on "QSpl", then passes every message on to the link attached, if any.
@@ -107,7 +108,7 @@ class TimedServerSink : public sim::SimMessageSink {
     sim::Guard hold(lock_);
     if (channelName == kSpoolChannel) {
       const uint32_t code = ReadMessageCode(message).value_or(0xFFFFFFFF);
-      if (IsPageAck(code)) times_.pagesPlayed.push_back(now);
+      if (IsPageCode(code)) times_.pagesPlayed.push_back(now);
       if (code == MSG_END_DOC) times_.endDoc = now;
     }
     if (link_) link_->Deliver(sessionId, channelName, std::move(message));
@@ -160,7 +161,7 @@ class ClientLinkEnd {
     bytes_ += sim::SimLinkFrameLayout::kHeaderSize + data.size();
     if (flags & sim::kChunkFirst) code_ = ReadMessageCode(data).value_or(0xFFFFFFFF);
     if (!(flags & sim::kChunkLast)) return;
-    if (!IsPageAck(code_)) return;
+    if (!IsPageCode(code_)) return;
     lastPageArrived_ = Now();
     if (firstPageBytes_ != 0) return;
     firstPageBytes_ = bytes_;
