@@ -4,7 +4,9 @@
 #include "MessageCodes.h"
 #include "SimChunks.h"
 #include "SimLinkFrame.h"
+#include "PageCompression.h"
 #include "SimVirtualChannels.h"
+#include "SpoolExtension.h"
 #include "SpoolMessages.h"
 
 namespace quil::bench {
@@ -90,11 +92,16 @@ void DirectAckingClient::Deliver(DWORD sessionId, const std::string& channelName
       return;
     }
     switch (code) {
-      case MSG_START_DOC: answer = BuildJobStartAck(); break;
+      case MSG_START_DOC: answer = capabilities_ ? BuildJobStartAck(capabilities_) : BuildJobStartAck(); break;
       case MSG_PAGE:
         ++counts_.pages;
         answer = BuildPageAck();
         break;
+      case MSG_COMPRESSED_PAGE:
+        ++counts_.pages;
+        answer = BuildCompressedPageAck();
+        break;
+      case MSG_PAGE_SETTINGS: answer = BuildPageSettingsAck(); break;
       case MSG_END_DOC: answer = BuildJobEndAck(); break;
       default: ++counts_.faults; return;
     }
@@ -109,14 +116,30 @@ AckingSpoolClient::Counts DirectAckingClient::Received() {
   return counts_;
 }
 
+namespace {
+
+// Whether the chunk is a whole job-start acknowledgement that announces the extension.
+bool IsExtendedJobStartAck(const std::string& channelName, uint32_t flags, std::span<const uint8_t> data) {
+  const uint32_t whole = sim::kChunkFirst | sim::kChunkLast;
+  return channelName == kSpoolChannel && (flags & whole) == whole && ParseJobStartAck(data) != 0;
+}
+
+}  // namespace
+
 ServerLinkEnd::ServerLinkEnd(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId,
-                             sim::SimLinkShape shape)
+                             sim::SimLinkShape shape, Protocol protocol)
     : sessionId_(sessionId),
       toClient_(std::move(send), shape),
-      fromClient_(std::move(receive), [sessionId](DWORD, const std::string& channelName, uint32_t totalLength,
-                                                  uint32_t flags, std::span<const uint8_t> data) {
+      fromClient_(std::move(receive), [sessionId, protocol](DWORD, const std::string& channelName,
+                                                            uint32_t totalLength, uint32_t flags,
+                                                            std::span<const uint8_t> data) {
+        std::vector<uint8_t> chunk(data.begin(), data.end());
+        if (protocol == Protocol::kOriginal && IsExtendedJobStartAck(channelName, flags, data)) {
+          chunk = BuildJobStartAck();
+          totalLength = static_cast<uint32_t>(chunk.size());
+        }
         sim::SimVirtualChannels::Instance().SendChunkToServer(sessionId, channelName, totalLength, flags,
-                                                              std::vector<uint8_t>(data.begin(), data.end()));
+                                                              std::move(chunk));
       }) {
   sim::SimVirtualChannels::Instance().SetClient(sessionId_, &toClient_);
 }

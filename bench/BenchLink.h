@@ -71,25 +71,37 @@ class AckingSpoolClient {
 
 // The client end of "QSpl" without a link, as the simulated channels' own client: counts each
 // message the server writes and queues its acknowledgement for the server's next read at once.
+// With capabilities, its job-start acknowledgement announces them (SpoolExtension.h) and it
+// acknowledges the extension's messages too; without, it speaks the original protocol.
 class DirectAckingClient : public sim::SimMessageSink {
  public:
+  explicit DirectAckingClient(uint32_t capabilities = 0) : capabilities_(capabilities) {}
   void Deliver(DWORD sessionId, const std::string& channelName, std::vector<uint8_t> message) override;
   AckingSpoolClient::Counts Received();
 
  private:
+  const uint32_t capabilities_;
   sim::CriticalSection lock_;
   AckingSpoolClient::Counts counts_;
 };
 
 // The server end of the link as the server host has it: what the server writes in the session
 // goes out as frames, and each chunk that comes in is queued for the server's reads on the
-// simulated channels. It is the session's client for its life.
+// simulated channels. It is the session's client for its life. Holding a client that announces
+// the extension to the original protocol, it passes the client's job-start acknowledgement on as
+// the original one, so that the server sends only original messages.
 class ServerLinkEnd {
  public:
-  ServerLinkEnd(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId, sim::SimLinkShape shape = {});
+  enum class Protocol { kAsAnnounced, kOriginal };
+
+  ServerLinkEnd(sim::UniqueSocket send, sim::UniqueSocket receive, DWORD sessionId, sim::SimLinkShape shape = {},
+                Protocol protocol = Protocol::kAsAnnounced);
   ~ServerLinkEnd();
   ServerLinkEnd(const ServerLinkEnd&) = delete;
   ServerLinkEnd& operator=(const ServerLinkEnd&) = delete;
+
+  // The bytes the server has sent on the link so far, frame headers included.
+  uint64_t SentBytes() { return toClient_.SentBytes(); }
 
  private:
   DWORD sessionId_;

@@ -11,6 +11,14 @@
 
 namespace quil::bench {
 
+double Now() {
+  LARGE_INTEGER now;
+  LARGE_INTEGER frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
 Stopwatch::Stopwatch() { QueryPerformanceCounter(&start_); }
 
 double Stopwatch::Seconds() const {
@@ -19,6 +27,13 @@ double Stopwatch::Seconds() const {
   QueryPerformanceCounter(&now);
   QueryPerformanceFrequency(&frequency);
   return static_cast<double>(now.QuadPart - start_.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::wstring ExecutableFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring file(path, length);
+  return file.substr(0, file.find_last_of(L'\\') + 1);
 }
 
 MemoryFigures ProcessMemory() {

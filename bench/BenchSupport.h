@@ -15,6 +15,9 @@ namespace quil::bench {
 inline constexpr size_t kKiB = 1024;
 inline constexpr size_t kMiB = 1024 * 1024;
 
+// The performance counter in seconds: timestamps that threads compare.
+double Now();
+
 // Elapsed wall-clock time from construction, in seconds.
 class Stopwatch {
  public:
@@ -34,6 +37,9 @@ MemoryFigures ProcessMemory();
 // `count` sizes spread geometrically from `smallest` to `largest` (both included), so that small
 // pages are many and large ones few, as in ordinary documents.
 std::vector<size_t> SpreadSizes(size_t count, size_t smallest, size_t largest);
+
+// The folder of the running program, with a trailing backslash.
+std::wstring ExecutableFolder();
 
 bool WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes);
 // The file's bytes in a vector whose capacity leaves `spare` bytes free after them, so that a

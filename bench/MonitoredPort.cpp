@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "BenchSupport.h"
 #include "MonitorEntryPoints.h"
 #include "PortSettingsBlock.h"
 #include "SimTerminalServer.h"
@@ -20,7 +21,7 @@ std::vector<uint8_t> PortNameInput(const std::wstring& name) {
 
 }  // namespace
 
-MonitoredPort::MonitoredPort() {
+MonitoredPort::MonitoredPort(const wchar_t* clientPrinter) {
   sim::SimTerminalServer::Instance().Reset();
   sim::SimVirtualChannels::Instance().Reset();
   sim::SimSpooler::Instance().Reset();
@@ -32,7 +33,7 @@ MonitoredPort::MonitoredPort() {
   monitor_ = InitializePrintMonitor2(&init_, &monitorHandle_);
   if (!monitor_) return;
   ready_ = Xcv(L"AddPort", PortNameInput(kPort)) == ERROR_SUCCESS &&
-           Xcv(L"PortSettings", BuildPortSettingsBlock({ToU16(kPort), ToU16(kClientPrinter), u"alice", kSession})) ==
+           Xcv(L"PortSettings", BuildPortSettingsBlock({ToU16(kPort), ToU16(clientPrinter), u"alice", kSession})) ==
                ERROR_SUCCESS;
 }
 
@@ -48,9 +49,9 @@ DWORD MonitoredPort::Xcv(const wchar_t* command, std::vector<uint8_t> input) {
   return status;
 }
 
-bool MonitoredPort::RunJob(DWORD jobId, std::shared_ptr<const sim::SimSpoolData> data) {
+bool MonitoredPort::RunJob(DWORD jobId, std::shared_ptr<const sim::SimSpoolData> data, std::vector<uint8_t> devMode) {
   sim::SimJob job;
-  job.devMode = test::JobDevMode(220, 0);
+  job.devMode = std::move(devMode);
   job.documentName = kDocument;
   job.data = std::move(data);
   sim::SimSpooler::Instance().AddJob(kPrinter, jobId, std::move(job));
@@ -58,6 +59,7 @@ bool MonitoredPort::RunJob(DWORD jobId, std::shared_ptr<const sim::SimSpoolData>
   HANDLE port = nullptr;
   if (!monitor_->pfnOpenPort(monitorHandle_, const_cast<LPWSTR>(kPort), &port)) return false;
   DOC_INFO_1W info{const_cast<LPWSTR>(kDocument), nullptr, const_cast<LPWSTR>(L"NT EMF 1.008")};
+  startDocAt_ = Now();
   const BOOL started =
       monitor_->pfnStartDocPort(port, const_cast<LPWSTR>(kPrinter), jobId, 1, reinterpret_cast<LPBYTE>(&info));
   BYTE driverOutput[100] = {};

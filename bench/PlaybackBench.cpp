@@ -73,13 +73,6 @@ class CountingServer : public sim::SimMessageSink {
   UniqueHandle answered_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };
 
-std::wstring ExecutableFolder() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  const std::wstring file(path, length);
-  return file.substr(0, file.find_last_of(L'\\') + 1);
-}
-
 // A DEVMODEW public part that sets no field: the printer's own settings stay as they are.
 Bytes NeutralDevMode() {
   DEVMODEW devMode{};

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Benchmark figures, each a ratio against a baseline measured in the same run, so that it means
 # the same on a loaded machine: job forwarding throughput, the server side's memory during a long
-# job, job playback on a printer, and the time a logon takes to make a client's printers. Builds the x64 build with tests if needed, runs the programs
-# under Wine and ends with one verdict line per goal.
+# job, job playback on a printer, the time a logon takes to make a client's printers, and a print
+# job over the shaped "wan" and "lan" links with the spool channel's extension against the
+# original protocol (with compression and both sides' memory). Builds the x64 build with tests if
+# needed, runs the programs under Wine and ends with the figures and one verdict line per goal.
 # Sizes (environment): QUIL_BENCH_PAGES (forwarding job, default 200, 190 MiB),
 # QUIL_BENCH_RUNS (alternating runs of each side, the best counts; default 5),
 # QUIL_BENCH_PLAYBACK_PAGES (default 24), QUIL_BENCH_PLAYBACK_LARGEST (KiB, default 4096),
-# QUIL_BENCH_MEMORY_PAGES (default 500), QUIL_BENCH_LOGON_PRINTERS (default 50). Page sizes always spread from 64 KiB to the largest.
+# QUIL_BENCH_MEMORY_PAGES (default 500), QUIL_BENCH_LOGON_PRINTERS (default 50),
+# QUIL_BENCH_LINK_RUNS (runs of each protocol on each link, the best counts; default 3).
+# Page sizes always spread from 64 KiB to the largest.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -18,6 +22,7 @@ playback_pages="${QUIL_BENCH_PLAYBACK_PAGES:-24}"
 playback_largest="${QUIL_BENCH_PLAYBACK_LARGEST:-4096}"
 memory_pages="${QUIL_BENCH_MEMORY_PAGES:-500}"
 logon_printers="${QUIL_BENCH_LOGON_PRINTERS:-50}"
+link_runs="${QUIL_BENCH_LINK_RUNS:-3}"
 
 ensure_packages
 if ! wine_runs "$arch"; then
@@ -27,9 +32,9 @@ fi
 log "$arch build with tests: the benchmark programs"
 if [ -f "$dir/CMakeCache.txt" ]; then
   cmake -S "$ROOT" -B "$dir" >/dev/null
-  cmake --build "$dir" -j "$JOBS" --target quil_bench_forwarding quil_bench_playback quil_bench_logon
+  cmake --build "$dir" -j "$JOBS" --target quil_bench_forwarding quil_bench_playback quil_bench_logon quil_bench_link quil_bench_document
 else
-  build_windows "$arch" "$dir" ON Debug quil_bench_forwarding quil_bench_playback quil_bench_logon
+  build_windows "$arch" "$dir" ON Debug quil_bench_forwarding quil_bench_playback quil_bench_logon quil_bench_link quil_bench_document
 fi
 # A prefix of its own: the tests' named events and printers in the shared prefix would disturb
 # the runs, and the runs' printer theirs.
@@ -62,6 +67,15 @@ run playback "$bench/quil_bench_playback.exe" --pages "$playback_pages" --runs "
 
 log "logon: a client with $logon_printers printers against the bare spooler calls that make them"
 run logon "$bench/quil_bench_logon.exe" --printers "$logon_printers" --runs "$runs"
+
+log "link: the 20-page office document over the shaped links, extension against the original protocol"
+run link-document "$bench/quil_bench_document.exe" "$(winpath "$results/document.spl")"
+run link "$bench/quil_bench_link.exe" link "$(winpath "$results/document.spl")" --runs "$link_runs"
+log "compression: the document's pages at levels 1, 6 and 9"
+run compression "$bench/quil_bench_link.exe" compression "$(winpath "$results/document.spl")"
+log "memory with the extension: each side in a process of its own during the document's job"
+run link-memory-server "$bench/quil_bench_link.exe" memory-server "$(winpath "$results/document.spl")"
+run link-memory-client "$bench/quil_bench_link.exe" memory-client "$(winpath "$results/document.spl")"
 
 log "verdicts and figures"
 cat "$results"/*.txt | grep -E '^(verdict|figure) ' | sed -E 's/^(verdict|figure) /  /'
