@@ -65,6 +65,9 @@ ctest_labels=()
 # The emulated run stretches the suite's time limits (CTest's, set when the build is configured,
 # and the tests' own bounded waits) by QUIL_TIME_FACTOR, 10 unless set.
 x86_time_factor="${QUIL_TIME_FACTOR:-10}"
+# A case that measures the machine's speed instead of bounding a wait, which no factor can stretch:
+# the shaped link's rate at 100 Mbit/s through emulated sockets. The x64 suite runs it.
+x86_rate_case=ChannelLinkTest.ShapedLinkDeliversAtTheProfilesRateAfterItsDelay
 for arch in "${ARCHES[@]}"; do
   log "$arch Windows build with tests"
   if [ "$arch" = "$emulated" ]; then
@@ -74,14 +77,9 @@ for arch in "${ARCHES[@]}"; do
   fi
 done
 timed "Windows builds"
-for arch in "${runnable[@]}"; do
-  ensure_wine_prefix "$arch"
-  log "$arch Windows tests under Wine ($WINEARCH prefix $WINEPREFIX)"
-  ctest --test-dir "$BUILD/$arch" -j "$JOBS" --output-on-failure | tee "$BUILD/$arch-ctest.log" || true
-  ctest_logs+=("$BUILD/$arch-ctest.log")
-  ctest_labels+=("$arch")
-  timed "$arch tests"
-done
+
+# The emulated suite runs beside the native build and tests, which measure no time; the Windows
+# suites under Wine run alone, as the link tests time the shaped link.
 if [ -n "$emulated" ]; then
   log "waiting for the emulated x86 machine"
   guest_built=0
@@ -89,16 +87,17 @@ if [ -n "$emulated" ]; then
   timed "waiting for the x86 guest"
   if [ "$guest_built" = 1 ]; then
     grep -h '^== x86 guest built' "$BUILD/x86-guest-build.log" || true
-    log "i686 Windows tests under Wine in the emulated x86 machine (time factor $x86_time_factor)"
-    QUIL_TIME_FACTOR="$x86_time_factor" bash "$ROOT/scripts/x86-guest.sh" suite -j "$JOBS" --output-on-failure |
-      tee "$BUILD/i686-ctest.log" || true
+    log "i686 Windows tests under Wine in the emulated x86 machine, in the background (time factor $x86_time_factor; log: $BUILD/i686-ctest.log)"
+    log "SKIPPED in the emulated run: $x86_rate_case (it measures the link's rate, which the emulated machine cannot reach; the x64 suite runs it)"
+    QUIL_TIME_FACTOR="$x86_time_factor" bash "$ROOT/scripts/x86-guest.sh" suite -j "$JOBS" --output-on-failure \
+      -E "^$x86_rate_case\$" >"$BUILD/i686-ctest.log" 2>&1 &
+    emulated_suite=$! emulated_started=$SECONDS
+    skipped_lines+=("skipped in the emulated run: $x86_rate_case (it measures the link's rate; the x64 suite runs it)")
+    left_out=1
   else
     tail -n 20 "$BUILD/x86-guest-build.log"
     echo "building the emulated x86 machine failed (log: $BUILD/x86-guest-build.log)" | tee "$BUILD/i686-ctest.log"
   fi
-  ctest_logs+=("$BUILD/i686-ctest.log")
-  ctest_labels+=("i686 (emulated)")
-  timed "i686 (emulated) tests"
 fi
 
 log "native build with sanitizers, unit tests and fuzzing"
@@ -108,9 +107,29 @@ cmake -S "$ROOT" -B "$BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS="$SANITIZE" -DCMAKE_EXE_LINKER_FLAGS="$SANITIZE" >/dev/null
 cmake --build "$BUILD/native" -j "$JOBS"
 ctest --test-dir "$BUILD/native" -j "$JOBS" --output-on-failure | tee "$BUILD/native-ctest.log" || true
+timed "native build and tests"
+
+if [ -n "${emulated_suite:-}" ]; then
+  log "waiting for the i686 Windows tests in the emulated x86 machine"
+  wait "$emulated_suite" || true
+  cat "$BUILD/i686-ctest.log"
+  timed "waiting for the i686 (emulated) tests"
+  timings+=("i686 (emulated) tests $((SECONDS - emulated_started)) s (beside the native part)")
+fi
+if [ -n "$emulated" ]; then
+  ctest_logs+=("$BUILD/i686-ctest.log")
+  ctest_labels+=("i686 (emulated)")
+fi
+for arch in "${runnable[@]}"; do
+  ensure_wine_prefix "$arch"
+  log "$arch Windows tests under Wine ($WINEARCH prefix $WINEPREFIX)"
+  ctest --test-dir "$BUILD/$arch" -j "$JOBS" --output-on-failure | tee "$BUILD/$arch-ctest.log" || true
+  ctest_logs+=("$BUILD/$arch-ctest.log")
+  ctest_labels+=("$arch")
+  timed "$arch tests"
+done
 ctest_logs+=("$BUILD/native-ctest.log")
 ctest_labels+=(native)
-timed "native build and tests"
 
 log "fuzz runs (a crash fails its test above)"
 awk '/^[0-9]+\/[0-9]+ Test: fuzz_/ {target = $3} /^stat::number_of_executed_units/ && target {
@@ -141,6 +160,7 @@ for index in "${!ctest_logs[@]}"; do
   skipped=$((skipped + suite_skipped))
 done
 for line in "${skipped_lines[@]}"; do echo "  $line"; done
+skipped=$((skipped + ${left_out:-0}))
 printf '  wall time:'
 printf ' %s;' "${timings[@]}"
 echo " all $((SECONDS - started)) s"
