@@ -7,7 +7,6 @@
 #include "PageCompression.h"
 #include "PrinterListMessages.h"
 #include "SpoolExtension.h"
-#include "SpoolDataFixtures.h"
 #include "SpoolMessages.h"
 #include "TestFonts.h"
 
@@ -299,7 +298,12 @@ TEST_F(PlaybackTest, AFontReceivedForAJobIsUsedByItsPagesAndRemovedAtTheJobsEnd)
   FontResourceLog fonts;
   ASSERT_TRUE(fonts.Apply(LoadedAddin()));
   const FontReference lacking{u"Quillon Playback Face", FW_NORMAL, false, 0};
-  const FontReference present{u"Tahoma", FW_NORMAL, false, 0};
+  // A face this computer has: loaded by the test itself, outside the add-in's calls.
+  const FontReference present{u"Quillon Present Face", FW_NORMAL, false, 0};
+  const Bytes presentFont = test::BuildTestFont(present.faceName);
+  DWORD loaded = 0;
+  ASSERT_TRUE(AddFontMemResourceEx(const_cast<uint8_t*>(presentFont.data()), static_cast<DWORD>(presentFont.size()),
+                                   nullptr, &loaded));
   const Bytes query = BuildFontQuery(std::vector{lacking, present});
   Send(JobStartFor(kPrinterA, L"fonts"), kJobStartAck);
   Send(query, BuildFontQueryAnswer({true, false}));
@@ -307,7 +311,7 @@ TEST_F(PlaybackTest, AFontReceivedForAJobIsUsedByItsPagesAndRemovedAtTheJobsEnd)
   Send(query, BuildFontQueryAnswer({false, false}));
   EXPECT_EQ(fonts.Added().size(), 1u);
   EXPECT_EQ(fonts.Removed(), std::vector<HANDLE>{});
-  Send(BuildPage(RecordedTextPage(1, {L"Quillon Playback Face"})), BuildPageAck());
+  Send(BuildPage(MakeTextPageMetafile(L"Quillon Playback Face")), BuildPageAck());
   Send(BuildJobEnd(), BuildJobEndAck());
   EXPECT_EQ(fonts.Removed(), fonts.Added());
   EXPECT_NE(ReadFileText(outputA_).find("QuillonPlaybackFace"), std::string::npos) << "the page's font was not used";
@@ -335,7 +339,7 @@ TEST_F(PlaybackTest, FontDataThatIsNoFontOrPastTheJobsBudgetIsRefusedAndTheJobPr
   Send(largeFont(second), BuildCompressedFontDataAck());
   Send(Bytes{static_cast<uint8_t>(MSG_FONT_QUERY), 0, 0, 0, 1, 0, 0, 0}, BuildFontQueryRefusal());
   Send(BuildFontQuery(std::vector{first, second}), BuildFontQueryAnswer({false, true}));
-  Send(BuildPage(RecordedTextPage(1, {L"Quillon Large One", L"Quillon Large Two"})), BuildPageAck());
+  Send(BuildPage(MakeTextPageMetafile(L"Quillon Large One")), BuildPageAck());
   Send(BuildJobEnd(), BuildJobEndAck());
   EXPECT_EQ(fonts.Added().size(), 1u);
   EXPECT_EQ(fonts.Removed(), fonts.Added());
