@@ -57,7 +57,11 @@ DWORD FollowJob(HANDLE thread, DWORD pagesBefore, const std::function<void(DWORD
   return reported;
 }
 
-std::string FaceName(const quil::FontReference& reference) { return ToUtf8(quil::ToWide(reference.faceName)); }
+// The face name, and its style where it is not the regular one: "Tahoma Bold".
+std::string FaceName(const quil::FontReference& reference) {
+  return ToUtf8(quil::ToWide(reference.faceName)) + (reference.weight >= FW_SEMIBOLD ? " Bold" : "") +
+         (reference.italic ? " Italic" : "");
+}
 
 // The line for a font data message, plain or compressed; empty for a message that holds none.
 std::string FontSentLine(std::span<const uint8_t> message) {
