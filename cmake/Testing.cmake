@@ -20,13 +20,28 @@ if(WIN32)
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
   include_directories(BEFORE ${CMAKE_SOURCE_DIR}/tests/gtest-custom)
 endif()
+# The tests' time limits, multiplied on a slow machine by the environment variable
+# QUIL_TIME_FACTOR at configure time (a whole number from 1 to 100; the emulated x86 run sets it),
+# as the tests' own bounded waits are when they run (tests/support/WaitBound.h).
+set(QUIL_TIME_FACTOR 1)
+if("$ENV{QUIL_TIME_FACTOR}" MATCHES "^([1-9][0-9]?|100)$")
+  set(QUIL_TIME_FACTOR "$ENV{QUIL_TIME_FACTOR}")
+endif()
+# quil_time_limit(VAR SECONDS): a time limit of SECONDS on an ordinary machine, for this one.
+function(quil_time_limit var seconds)
+  math(EXPR limit "${seconds} * ${QUIL_TIME_FACTOR}")
+  set(${var} ${limit} PARENT_SCOPE)
+endfunction()
+
 add_subdirectory(${QUIL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 if(WIN32)
   target_link_options(gtest PUBLIC -static)
 endif()
 
-# quil_add_gtest(NAME SOURCES src... [LIBS lib...] [LOCKS resource...] [PROPERTIES prop value...])
-# Builds a test executable and registers each of its test cases with CTest. Cases are listed when
+# quil_add_gtest(NAME SOURCES src... [LIBS lib...] [LOCKS resource...] [TIMEOUT seconds]
+#                [PROPERTIES prop value...])
+# Builds a test executable and registers each of its test cases with CTest, each limited to
+# TIMEOUT seconds (60 by default, stretched by quil_time_limit). Cases are listed when
 # CTest runs, so a cross build needs no Wine at build time; each case runs in a process of its own.
 # A case passes only when GoogleTest reports it passed: under Wine a crash on a thread other than
 # the main one can end the process with exit code 0.
@@ -34,7 +49,12 @@ endif()
 # file of their own that CTest reads after the discovered cases: a list among PROPERTIES would
 # reach CTest with only its first name.
 function(quil_add_gtest name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LOCKS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LOCKS;PROPERTIES" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 60)
+  endif()
+  quil_time_limit(timeout ${ARG_TIMEOUT})
+  quil_time_limit(discovery_timeout 60)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} gmock gtest_main)
   if(WIN32)
@@ -42,10 +62,10 @@ function(quil_add_gtest name)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 60
+    DISCOVERY_TIMEOUT ${discovery_timeout}
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${name}>
     TEST_LIST ${name}_CASES
-    PROPERTIES TIMEOUT 60 PASS_REGULAR_EXPRESSION "PASSED  . 1 test" ${ARG_PROPERTIES})
+    PROPERTIES TIMEOUT ${timeout} PASS_REGULAR_EXPRESSION "PASSED  . 1 test" ${ARG_PROPERTIES})
   if(ARG_LOCKS)
     set(locks_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_locks.cmake")
     file(WRITE "${locks_file}"

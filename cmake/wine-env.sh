@@ -15,3 +15,13 @@ quil_wine_env() {
   [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver32
   export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 }
+
+# quil_wait_bound SECONDS: the bound of a wait for Wine, stretched on a slow machine by
+# QUIL_TIME_FACTOR (a whole number from 1 to 100; the emulated x86 run sets it), as the tests'
+# own waits are (tests/support/WaitBound.h).
+quil_wait_bound() {
+  case "${QUIL_TIME_FACTOR:-}" in
+    [1-9] | [1-9][0-9] | 100) echo $(($1 * QUIL_TIME_FACTOR)) ;;
+    *) echo "$1" ;;
+  esac
+}

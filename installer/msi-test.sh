@@ -45,7 +45,7 @@ INSTALL_FAILURE=67 REMOVAL_FAILURE=91
 
 # Wine programs run through the project's launcher (one server and session for the prefix), each
 # bounded in time.
-wine() { timeout 120 "$root/cmake/wine-emulator.sh" "$arch" "$prefixes" "$@" </dev/null 2>/dev/null; }
+wine() { timeout "$(quil_wait_bound 120)" "$root/cmake/wine-emulator.sh" "$arch" "$prefixes" "$@" </dev/null 2>/dev/null; }
 # msi OPTION PACKAGE [PROPERTY=VALUE...]: msiexec without questions.
 msi() { wine msiexec "$1" "Z:${2//\//\\}" "${@:3}" /qn; }
 # A repair of the installed product from its package, as msiexec /f does (Wine's msiexec takes /f

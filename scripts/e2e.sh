@@ -30,7 +30,7 @@ winpath() { local path="${1//\//\\}"; echo "Z:$path"; }
 on() {  # on COMPUTER ARCH program args...
   local computer="$1" arch="$2"
   shift 2
-  timeout 300 "$ROOT/cmake/wine-emulator.sh" "$arch" "$out/$computer" "$@"
+  timeout "$(quil_wait_bound 300)" "$ROOT/cmake/wine-emulator.sh" "$arch" "$out/$computer" "$@"
 }
 new_computer() {  # new_computer COMPUTER ARCH
   (quil_wine_env "$2" "$out/$1" && mkdir -p "$WINEPREFIX" && "$WINELOADER" wineboot -i >/dev/null 2>&1 &&
@@ -42,7 +42,7 @@ stop_computer() { (quil_wine_env "$2" "$out/$1" && "$WINESERVER" -k 2>/dev/null)
 control() {
   printf '%s\n' "$*" >&7
   local line
-  while IFS= read -r -t 120 line <&7; do
+  while IFS= read -r -t "$(quil_wait_bound 120)" line <&7; do
     line="${line%$'\r'}"
     case "$line" in
       ok*) printf '%s\n' "$line"; return 0 ;;
@@ -68,7 +68,7 @@ start_client() {  # start_client COMPUTER LINK default printers...
   eval "${computer}_pid=$!"
   exec {fd}>"$out/$computer.in"
   eval "${computer}_fd=$fd"
-  for _ in $(seq 120); do grep -q '^ready' "$out/$computer.log" && return 0; sleep 0.5; done
+  for _ in $(seq "$(quil_wait_bound 120)"); do grep -q '^ready' "$out/$computer.log" && return 0; sleep 0.5; done
   fail "$computer did not get ready"; cat "$out/$computer.log"
   return 1
 }
@@ -169,7 +169,7 @@ print_document() {  # print_document COMPUTER PRINTER LABEL JOBS_PRINTED_BY_THEN
   seconds="$(awk -v from="$started" -v to="$EPOCHREALTIME" 'BEGIN { printf "%.2f", to - from }')"
   [ "$sent" = "$page_count" ] || fail "$sent of $page_count pages were sent"
   local printed=""
-  for _ in $(seq 240); do
+  for _ in $(seq "$(quil_wait_bound 240)"); do
     printed="$(grep '^printed' "$out/$computer.log" | tail -n 1)"
     [ -n "$printed" ] && [ "$(grep -c '^printed' "$out/$computer.log")" -ge "$4" ] && break
     sleep 0.5
@@ -320,7 +320,7 @@ on server "$server_arch" net stop QuillonService </dev/null >/dev/null 2>&1
 on server "$server_arch" net start QuillonService </dev/null >/dev/null 2>&1 || fail "the service did not start"
 # The service may take a while to come up on a busy machine (the test command runs other Wine
 # processes beside this session): up to 2 minutes.
-for _ in $(seq 240); do { exec 7<>"/dev/tcp/127.0.0.1/$control_port"; } 2>/dev/null && break; sleep 0.5; done
+for _ in $(seq "$(quil_wait_bound 240)"); do { exec 7<>"/dev/tcp/127.0.0.1/$control_port"; } 2>/dev/null && break; sleep 0.5; done
 { true >&7; } 2>/dev/null || { fail "the server host does not answer on port $control_port"; exit 1; }
 say "QuillonService runs under Wine's service control manager with QuillonNotify.dll loaded"
 

@@ -2,11 +2,13 @@
 
 #include <winspool.h>
 
+#include "WaitBound.h"
+
 namespace quil::test {
 
 namespace {
 
-constexpr DWORD kHoldMs = 20000;
+const DWORD kHoldMs = WaitBound(20000);
 
 StartDocStall* g_stall = nullptr;
 PrinterEnumerationLog* g_enumerations = nullptr;

@@ -8,6 +8,7 @@
 #include "PrinterListMessages.h"
 #include "SpoolExtension.h"
 #include "SpoolMessages.h"
+#include "WaitUntil.h"
 
 namespace quil::test {
 namespace {
@@ -175,7 +176,7 @@ TEST_F(ChannelTest, TerminationWakesAWriterWaitingForTheClient) {
   const size_t threads = ThreadCount();
   client_.SetWriteOutcome(sim::SimRdpClient::WriteOutcome::kHold);
   ASSERT_TRUE(client_.SendToClient("QSpl", BuildJobEnd()));
-  for (int i = 0; i < 2000 && client_.AcceptedWrites() == 0; ++i) Sleep(10);
+  ASSERT_TRUE(WaitUntil([&] { return client_.AcceptedWrites() != 0; }, WaitBound(20000)));
   ASSERT_EQ(client_.AcceptedWrites(), 1u);
   EXPECT_GT(ThreadCount(), threads);
   client_.Terminate();

@@ -8,12 +8,13 @@
 
 #include "UniqueGdi.h"
 #include "UniqueRegistryKey.h"
+#include "WaitBound.h"
 
 namespace quil::test {
 
 namespace {
 
-constexpr DWORD kWaitMs = 20000;
+const DWORD kWaitMs = WaitBound(20000);
 constexpr wchar_t kWindowsKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
 
 }  // namespace

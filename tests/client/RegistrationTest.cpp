@@ -6,6 +6,7 @@
 #include "ClientTestSupport.h"
 #include "QuilVersion.h"
 #include "UniqueRegistryKey.h"
+#include "WaitBound.h"
 
 namespace quil::test {
 namespace {
@@ -76,7 +77,7 @@ class RegistrationTest : public ::testing::Test {
       return GetLastError();
     }
     UniqueHandle thread(process.hThread), running(process.hProcess);
-    WaitForSingleObject(running.get(), 30000);
+    WaitForSingleObject(running.get(), quil::test::WaitBound(30000));
     DWORD exitCode = STILL_ACTIVE;
     GetExitCodeProcess(running.get(), &exitCode);
     return exitCode;

@@ -26,6 +26,7 @@
 #include "SimLinkSender.h"
 #include "SpoolExtension.h"
 #include "SpoolMessages.h"
+#include "WaitBound.h"
 #include "WideText.h"
 
 namespace quil::test {
@@ -35,7 +36,7 @@ using sim::SimLinkEnd;
 using sim::UniqueSocket;
 
 constexpr DWORD kE2eSession = 7;
-constexpr DWORD kWaitMs = 30000;
+const DWORD kWaitMs = WaitBound(30000);
 const std::wstring kLaser = L"Quillon E2E Laser";
 const std::wstring kInkjet = L"Quillon E2E Inkjet";
 

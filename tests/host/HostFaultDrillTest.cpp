@@ -21,7 +21,7 @@
 namespace quil::test {
 namespace {
 
-constexpr DWORD kEventWaitMs = 10000;  // for a reply that a session change or a job brings about
+const DWORD kEventWaitMs = WaitBound(10000);  // for a reply that a session change or a job brings about
 constexpr DWORD kStillWaitingMs = 1000;  // for a reply that must not come yet
 constexpr uint32_t kFirst = kChunkFlagFirst;
 constexpr uint32_t kLast = kChunkFlagLast;

@@ -30,7 +30,7 @@ double Seconds() {
   return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 // The service handles a session change after the request that raised it has been answered.
-constexpr DWORD kSessionChangeMs = 10000;
+const DWORD kSessionChangeMs = WaitBound(10000);
 
 using HostServiceTest = HostServiceFixture;
 

@@ -6,13 +6,14 @@
 #include "MessageCodes.h"
 #include "PrinterListMessages.h"
 #include "SimLinkFrame.h"
+#include "WaitBound.h"
 
 namespace quil::test {
 namespace {
 
-constexpr DWORD kServiceWaitMs = 20000;
-constexpr DWORD kReplyWaitMs = 60000;
-constexpr DWORD kConnectWaitMs = 20000;
+const DWORD kServiceWaitMs = WaitBound(20000);
+const DWORD kReplyWaitMs = WaitBound(60000);
+const DWORD kConnectWaitMs = WaitBound(20000);
 
 std::wstring SystemFolder() {
   wchar_t folder[MAX_PATH] = {};

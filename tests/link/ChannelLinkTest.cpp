@@ -25,7 +25,7 @@ namespace {
 using sim::SimLinkEnd;
 using sim::UniqueSocket;
 
-constexpr DWORD kWaitMs = 10000;
+const DWORD kWaitMs = WaitBound(10000);
 constexpr uint32_t kFirst = sim::kChunkFirst;
 constexpr uint32_t kLast = sim::kChunkLast;
 // The owner of the server's channels: their disconnect events belong to this test alone.

@@ -5,6 +5,7 @@
 #include "QuilLog.h"
 #include "TestLogFile.h"
 #include "UniqueHandle.h"
+#include "WaitBound.h"
 
 using quil::test::TestLogFile;
 
@@ -23,7 +24,7 @@ TEST(LogOffTest, CallsLeaveNoFileAndNeverWaitForTheMutex) {
   ASSERT_TRUE(mutex);
 
   quil::UniqueHandle writer(CreateThread(nullptr, 0, LogEverything, nullptr, 0, nullptr));
-  EXPECT_EQ(WaitForSingleObject(writer.get(), 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(writer.get(), quil::test::WaitBound(10000)), WAIT_OBJECT_0);
   EXPECT_FALSE(TestLogFile::Exists());
   ReleaseMutex(mutex.get());
 }

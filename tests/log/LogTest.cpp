@@ -8,6 +8,7 @@
 #include "QuilLog.h"
 #include "TestLogFile.h"
 #include "UniqueHandle.h"
+#include "WaitBound.h"
 
 using quil::test::TestLogFile;
 
@@ -144,7 +145,7 @@ TEST_F(LogTest, AWriterWaitsWhileAnotherHoldsTheNamedMutex) {
   EXPECT_FALSE(TestLogFile::Exists());
 
   ReleaseMutex(mutex.get());
-  EXPECT_EQ(WaitForSingleObject(writer.get(), 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(writer.get(), quil::test::WaitBound(10000)), WAIT_OBJECT_0);
   EXPECT_EQ(TestLogFile::Messages(), std::vector<std::string>{"waited"});
 }
 

@@ -150,7 +150,7 @@ TEST_F(ServerVirtChannelTest, DisconnectOrReleaseEndsABlockedReadAndLaterCallsFa
     ASSERT_TRUE(WaitUntil([&] { return channels_.BlockedReads() == 1; }));
 
     ASSERT_TRUE(SetEvent(c.signal));
-    ASSERT_EQ(WaitForSingleObject(reader.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    ASSERT_EQ(WaitForSingleObject(reader.get(), WaitBound(10000)), static_cast<DWORD>(WAIT_OBJECT_0));
     EXPECT_FALSE(result.succeeded);
     EXPECT_EQ(channels_.Closes(), closesBefore) << "only the owner closes the channel";
     ASSERT_TRUE(channels_.SendToServer(kSession, "QPrn", Pattern(4)));
@@ -173,7 +173,7 @@ TEST_F(ServerVirtChannelTest, AnswerThatDoesNotComeWithinTheBoundEndsTheReadAndL
   ASSERT_TRUE(channel.Open(kSession, "QSpl"));
   ReadResult result{&channel, true, {}};
   UniqueHandle reader(CreateThread(nullptr, 0, ReadOnThread, &result, 0, nullptr));
-  ASSERT_EQ(WaitForSingleObject(reader.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  ASSERT_EQ(WaitForSingleObject(reader.get(), WaitBound(10000)), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_FALSE(result.succeeded);
   EXPECT_EQ(TestLogFile::CountMessage("CQuilServerVirtChannel::Read - no answer within 300 ms"), 1u);
   EXPECT_FALSE(channel.Write("x", 1));

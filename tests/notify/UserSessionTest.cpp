@@ -223,7 +223,7 @@ TEST_F(UserSessionTest, LogoffWhileTheClientNeverAnswersEndsTheExchange) {
     }
   };
   UniqueHandle logoff(CreateThread(nullptr, 0, &Logoff::Run, nullptr, 0, nullptr));
-  ASSERT_EQ(WaitForSingleObject(logoff.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  ASSERT_EQ(WaitForSingleObject(logoff.get(), WaitBound(10000)), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_EQ(TestLogFile::CountMessage("CQuilServerVirtChannel::CheckDisconnect - released"), 1u);
   EXPECT_EQ(channels_.Opens(), 1u);
   EXPECT_EQ(channels_.Closes(), 1u);

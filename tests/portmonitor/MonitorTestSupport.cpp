@@ -26,7 +26,7 @@ TestThread::TestThread(Body body, void* context)
 TestThread::~TestThread() { Join(); }
 
 bool TestThread::Join(DWORD timeoutMs) {
-  return !thread_ || WaitForSingleObject(thread_.get(), timeoutMs) == WAIT_OBJECT_0;
+  return !thread_ || WaitForSingleObject(thread_.get(), WaitBound(timeoutMs)) == WAIT_OBJECT_0;
 }
 
 DWORD WINAPI TestThread::Run(LPVOID self) {

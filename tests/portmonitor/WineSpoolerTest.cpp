@@ -15,6 +15,7 @@
 #include "MonitorTableSizes.h"
 #include "UniqueHandle.h"
 #include "UniquePrinter.h"
+#include "WaitBound.h"
 
 namespace quil::test {
 namespace {
@@ -102,7 +103,7 @@ TEST_F(WineSpoolerTest, AddPortReentersTheMonitorsEnumerationWithoutDeadlock) {
   for (DWORD expected : {static_cast<DWORD>(ERROR_SUCCESS), static_cast<DWORD>(ERROR_ALREADY_EXISTS)}) {
     AddPortCall call{xcv.get(), kPort};
     UniqueHandle thread(CreateThread(nullptr, 0, RunAddPort, &call, 0, nullptr));
-    ASSERT_EQ(WaitForSingleObject(thread.get(), 20000), WAIT_OBJECT_0) << "AddPort did not return";
+    ASSERT_EQ(WaitForSingleObject(thread.get(), quil::test::WaitBound(20000)), WAIT_OBJECT_0) << "AddPort did not return";
     EXPECT_TRUE(call.ok);
     EXPECT_EQ(call.status, expected);
   }
@@ -251,7 +252,7 @@ TEST(MonitorLibrary, StatesTheShorterTableOnVersion50) {
   ASSERT_TRUE(started) << "error " << GetLastError();
   const UniqueHandle processHandle(process.hProcess);
   const UniqueHandle threadHandle(process.hThread);
-  ASSERT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(process.hProcess, quil::test::WaitBound(30000)), WAIT_OBJECT_0);
   DWORD exitCode = 1;
   GetExitCodeProcess(process.hProcess, &exitCode);
   RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());

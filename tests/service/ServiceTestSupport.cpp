@@ -12,7 +12,7 @@
 namespace quil::test {
 namespace {
 
-constexpr DWORD kBoundedWaitMs = 10000;
+const DWORD kBoundedWaitMs = WaitBound(10000);
 
 constexpr DWORD kBarrierSession = 4242;
 

@@ -5,10 +5,12 @@
 
 #include <string>
 
+#include "WaitBound.h"
+
 namespace {
 
 constexpr wchar_t kServiceName[] = L"QuillonService";
-constexpr DWORD kBoundedWaitMs = 20000;
+const DWORD kBoundedWaitMs = quil::test::WaitBound(20000);
 
 struct ServiceHandle {
   explicit ServiceHandle(SC_HANDLE h) : handle(h) {}

@@ -3,10 +3,12 @@
 
 #include <windows.h>
 
+#include "WaitBound.h"
+
 namespace quil::test {
 
 template <typename Condition>
-bool WaitUntil(Condition condition, DWORD timeoutMs = 10000) {
+bool WaitUntil(Condition condition, DWORD timeoutMs = WaitBound(10000)) {
   for (DWORD waited = 0;; waited += 5) {
     if (condition()) return true;
     if (waited >= timeoutMs) return false;
