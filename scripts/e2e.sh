@@ -287,9 +287,7 @@ step "terminal server: fonts of its own, which the client computers lack"
 # restricted embedding written by quil_e2e_testfont. Wine loads the fonts that the registry lists
 # under "Fonts" from the Windows fonts folder.
 fonts_cache="${QUIL_BUILD_DIR:-$ROOT/build}/e2e-fonts"
-mkdir -p "$fonts_cache"
-ls "$fonts_cache"/fonts-breip_*.deb >/dev/null 2>&1 ||
-  (cd "$fonts_cache" && apt-get download fonts-breip >/dev/null 2>&1) || fail "cannot download fonts-breip"
+bash "$ROOT/scripts/e2e-fonts.sh" "$fonts_cache" || fail "cannot download fonts-breip"
 rm -rf "$fonts_cache/files" && dpkg-deb -x "$(ls "$fonts_cache"/fonts-breip_*.deb | head -n 1)" "$fonts_cache/files"
 server_fonts="$WINEPREFIX/drive_c/windows/Fonts"
 breip_file="$server_fonts/breip.ttf"
