@@ -65,7 +65,8 @@ constexpr double kFirstPageSlack = 0.3;
 constexpr double kLanGoal = 1.0;
 constexpr size_t kMemoryPagesBound = 3;
 constexpr size_t kMemorySlack = kMiB;
-// What the add-in announces; the monitor's window of bytes in flight for such a client.
+// What the add-in announces for pages, fonts left out as the memory figure is the pages'; the
+// monitor's window of bytes in flight for such a client.
 constexpr uint32_t kClientCapabilities = kCapPageSettings | kCapCompressedPages | kCapPageWindow;
 constexpr size_t kWindowBytes = kMiB;
 constexpr DWORD kAnswerWaitMs = 120000;

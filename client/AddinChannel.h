@@ -14,6 +14,7 @@
 
 #include "CriticalSection.h"
 #include "MessageAssembler.h"
+#include "MessageBounds.h"
 #include "QuilVirtChannelCallback.h"
 #include "UniqueHandle.h"
 
@@ -71,7 +72,7 @@ class CAddinChannel {
   std::atomic<bool> terminated_{false};
   quil::CriticalSection writeLock_;  // held from handing data to the client until it is done
   quil::CriticalSection assemblerLock_;  // the client's thread joins chunks while a worker recycles
-  quil::CQuilMessageAssembler assembler_{quil::CQuilMessageAssembler::StartRule::kFirstFlag};
+  quil::CQuilMessageAssembler assembler_{quil::CQuilMessageAssembler::StartRule::kFirstFlag, quil::ServerMessageBound};
   IQuilVirtChannelCallback* handler_;  // not owned
 };
 

@@ -51,6 +51,8 @@ class CQuilJobFonts {
   AddResult Add(std::span<const uint8_t> font);
   // The fonts loaded so far.
   std::size_t size() const { return fonts_.size(); }
+  // The bytes of font data the job may still load.
+  uint32_t remaining() const { return budget_.remaining(); }
 
  private:
   CQuilFontBudget budget_;

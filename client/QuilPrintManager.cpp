@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "FontMessages.h"
 #include "MessageCodes.h"
 #include "PageCompression.h"
 #include "PrintJob.h"
@@ -11,14 +12,18 @@
 #include "WorkerThread.h"
 
 // The job-start acknowledgement announces what this add-in understands beyond the original
-// messages: page settings, compressed pages and the window.
+// messages: page settings, compressed pages, the window and the job's fonts.
 CQuilPrintManager::CQuilPrintManager(const CQuilPrintersManager& printers)
     : printers_(printers),
       queued_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      jobStartAck_(quil::BuildJobStartAck(quil::kCapPageSettings | quil::kCapCompressedPages | quil::kCapPageWindow)),
+      jobStartAck_(quil::BuildJobStartAck(quil::kCapPageSettings | quil::kCapCompressedPages | quil::kCapPageWindow |
+                                          quil::kCapFonts)),
       pageAck_(quil::BuildPageAck()),
       pageSettingsAck_(quil::BuildPageSettingsAck()),
       compressedPageAck_(quil::BuildCompressedPageAck()),
+      fontQueryRefusal_(quil::BuildFontQueryRefusal()),
+      fontDataAck_(quil::BuildFontDataAck()),
+      compressedFontDataAck_(quil::BuildCompressedFontDataAck()),
       jobEndAck_(quil::BuildJobEndAck()) {}
 
 void CQuilPrintManager::OnData(std::vector<uint8_t> message) {
@@ -119,6 +124,12 @@ const std::vector<uint8_t>* CQuilPrintManager::AnswerFor(std::span<const uint8_t
       return &pageSettingsAck_;
     case quil::MSG_COMPRESSED_PAGE:
       return &compressedPageAck_;
+    case quil::MSG_FONT_QUERY:
+      return &fontQueryRefusal_;
+    case quil::MSG_FONT_DATA:
+      return &fontDataAck_;
+    case quil::MSG_COMPRESSED_FONT_DATA:
+      return &compressedFontDataAck_;
     default:
       return nullptr;
   }
@@ -146,6 +157,15 @@ void CQuilPrintManager::Handle(std::vector<uint8_t> message) {
     case quil::MSG_COMPRESSED_PAGE:
       PrintCompressedPage(std::move(message));
       break;
+    case quil::MSG_FONT_QUERY:
+      AnswerFontQuery(message);
+      break;
+    case quil::MSG_FONT_DATA:
+      TakeFontData(std::move(message));
+      break;
+    case quil::MSG_COMPRESSED_FONT_DATA:
+      TakeCompressedFontData(std::move(message));
+      break;
     default:
       break;  // not a message of this channel: no reply
   }
@@ -161,6 +181,7 @@ void CQuilPrintManager::StartJob(std::span<const uint8_t> message) {
     if (job && printers_.Reports(job->printerName)) {
       try {
         printerDC_ = quil::OpenPrintJob(*job, printerSettings_);
+        jobFonts_.emplace();
       } catch (const std::exception&) {
         // No DC: the job's pages are acknowledged and dropped.
       }
@@ -197,6 +218,43 @@ void CQuilPrintManager::SetPageSettings(std::span<const uint8_t> message) {
   Acknowledge(pageSettingsAck_);
 }
 
+void CQuilPrintManager::AnswerFontQuery(std::span<const uint8_t> message) {
+  const auto references = quil::ParseFontQuery(message);
+  if (!references) {
+    Acknowledge(fontQueryRefusal_);
+    return;
+  }
+  // Written and waited for here, so the answer's bytes stay in place until the client is done.
+  Acknowledge(quil::BuildFontQueryAnswer(quil::LackingFonts(*references)));
+}
+
+void CQuilPrintManager::TakeFontData(std::vector<uint8_t> message) {
+  {
+    quil::ScopedLock hold(lock_);
+    LoadFontLocked(message);
+  }
+  if (CAddinChannel* channel = channel_) channel->Recycle(std::move(message));
+  Acknowledge(fontDataAck_);
+}
+
+void CQuilPrintManager::TakeCompressedFontData(std::vector<uint8_t> message) {
+  {
+    quil::ScopedLock hold(lock_);
+    if (jobFonts_ && quil::InflateCompressedFontData(
+                         message, static_cast<uint32_t>(quil::FontDataLayout::kFixedSize + jobFonts_->remaining()),
+                         inflated_)) {
+      LoadFontLocked(inflated_);
+    }
+  }
+  if (CAddinChannel* channel = channel_) channel->Recycle(std::move(message));
+  Acknowledge(compressedFontDataAck_);
+}
+
+void CQuilPrintManager::LoadFontLocked(std::span<const uint8_t> fontData) {
+  const auto data = quil::ParseFontData(fontData);
+  if (jobFonts_ && data) jobFonts_->Add(data->font);
+}
+
 void CQuilPrintManager::EndJob() {
   {
     quil::ScopedLock hold(lock_);
@@ -204,6 +262,8 @@ void CQuilPrintManager::EndJob() {
       EndDoc(printerDC_.get());
       printerDC_.reset();
     }
+    // The fonts go only once the printer has taken the whole document.
+    jobFonts_.reset();
     inflated_ = {};
   }
   Acknowledge(jobEndAck_);
@@ -211,9 +271,11 @@ void CQuilPrintManager::EndJob() {
 
 void CQuilPrintManager::AbortJobLocked() {
   inflated_ = {};
-  if (!printerDC_) return;
-  AbortDoc(printerDC_.get());
-  printerDC_.reset();
+  if (printerDC_) {
+    AbortDoc(printerDC_.get());
+    printerDC_.reset();
+  }
+  jobFonts_.reset();
 }
 
 void CQuilPrintManager::Acknowledge(const std::vector<uint8_t>& ack) {

@@ -7,11 +7,13 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "AddinChannel.h"
 #include "CriticalSection.h"
+#include "JobFonts.h"
 #include "QuilPrintersManager.h"
 #include "QuilVirtChannelCallback.h"
 #include "SpoolMessages.h"
@@ -54,6 +56,14 @@ class CQuilPrintManager final : public IQuilVirtChannelCallback {
   // Settings that apply from the next page on; the server sends them only to a client that
   // announced it understands them.
   void SetPageSettings(std::span<const uint8_t> message);
+  // Answers which of the named fonts this computer lacks.
+  void AnswerFontQuery(std::span<const uint8_t> message);
+  // Loads a font the server sent for the open job; without one, or where the data is not a font
+  // or no longer fits in the job's budget, nothing is loaded.
+  void TakeFontData(std::vector<uint8_t> message);
+  // A compressed font announcing more than the job's budget has left is refused before inflating.
+  void TakeCompressedFontData(std::vector<uint8_t> message);
+  void LoadFontLocked(std::span<const uint8_t> fontData);
   void EndJob();
 
   void AbortJobLocked();
@@ -79,7 +89,9 @@ class CQuilPrintManager final : public IQuilVirtChannelCallback {
   quil::CriticalSection lock_;
   quil::UniqueDC printerDC_;  // the job in progress; null while no job is open
   std::vector<uint8_t> printerSettings_;  // the job's printer's own DEVMODEW
-  std::vector<uint8_t> inflated_;  // the job's last compressed page, inflated; freed with the job
+  std::vector<uint8_t> inflated_;  // the job's last compressed message, inflated; freed with the job
+  // The fonts received for the open job, loaded for this process only; removed with the job.
+  std::optional<quil::CQuilJobFonts> jobFonts_;
   std::atomic<bool> abortRequested_{false};
   quil::CriticalSection queueLock_;  // guards the queue and whether the worker runs
   std::deque<std::vector<uint8_t>> queue_;
@@ -92,5 +104,8 @@ class CQuilPrintManager final : public IQuilVirtChannelCallback {
   const std::vector<uint8_t> pageAck_;
   const std::vector<uint8_t> pageSettingsAck_;
   const std::vector<uint8_t> compressedPageAck_;
+  const std::vector<uint8_t> fontQueryRefusal_;  // the answer when the fonts could not be checked
+  const std::vector<uint8_t> fontDataAck_;
+  const std::vector<uint8_t> compressedFontDataAck_;
   const std::vector<uint8_t> jobEndAck_;
 };

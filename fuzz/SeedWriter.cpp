@@ -48,6 +48,14 @@ std::vector<uint8_t> CompressedSeed(const std::vector<uint8_t>& metafile) {
   return message;
 }
 
+// A compressed font data message of the font, which must shrink.
+std::vector<uint8_t> CompressedFontSeed(const std::vector<uint8_t>& font) {
+  std::vector<uint8_t> message;
+  quil::BuildCompressedFontData(quil::BuildFontData({u"Corporate Sans", 400, false, 0}, font),
+                                quil::kPageCompressionLevel, message);
+  return message;
+}
+
 // A message of `size` bytes cut into chunks of at most 1600 bytes, flagged as the platform does.
 std::vector<uint8_t> ChunkedScript(uint8_t startRule, std::size_t size) {
   std::vector<uint8_t> script{startRule};
@@ -172,7 +180,7 @@ int main(int argc, char** argv) {
       {"font_messages",
        {BuildFontQuery(std::vector<FontReference>{{u"Corporate Sans", 700, true, 0}, {u"Barcode 39", 400, false, 2}}),
         BuildFontQueryAnswer({true, false, true}), BuildFontData({u"Barcode 39", 400, false, 2}, Filled(100)),
-        BuildFontDataAck()}},
+        BuildFontDataAck(), CompressedFontSeed(test::BuildTestFont(u"Corporate Sans", 0x0004))}},
       {"font_files",
        {test::BuildTestFont(u"Corporate Sans", 0x0004),
         test::BuildCollection({test::BuildTestFont(u"Corporate Sans", 0x0008), test::BuildTestFont(u"Barcode 39", 0x0002)}),

@@ -17,6 +17,7 @@
 #include "CQuilServerVirtChannel.h"
 #include "EmfSpoolReader.h"
 #include "JobDevMode.h"
+#include "JobFontSender.h"
 #include "MonitorEntryPoints.h"
 #include "MonitorHandles.h"
 #include "MonitorState.h"
@@ -119,9 +120,10 @@ bool Exchange(CQuilServerVirtChannel& channel, const std::vector<uint8_t>& messa
 
 // Each page is read straight into its message, and one message buffer serves the whole job (with
 // one more for its compressed form): a page is never copied on the server, and the job holds at
-// most its largest page twice. What a client gets beyond the original messages is what it
+// most its largest page twice, and one font at a time with its compressed form. What a client gets beyond the original messages is what it
 // announced: the settings that the spool data changes before the page they apply to, pages
-// compressed where that makes them smaller, and the next messages before the last is answered.
+// compressed where that makes them smaller, the next messages before the last is answered, and
+// ahead of a page the fonts it uses that the client lacks.
 void SendPages(CQuilSendWindow& window, HANDLE job, uint32_t capabilities) {
   CQuilJobSpoolSource source(job);
   CQuilSpoolReader reader(source);
@@ -129,12 +131,15 @@ void SendPages(CQuilSendWindow& window, HANDLE job, uint32_t capabilities) {
   SpoolPageSettings settings;
   SpoolPageSettings* wanted = (capabilities & kCapPageSettings) ? &settings : nullptr;
   const bool compress = capabilities & kCapCompressedPages;
+  std::optional<CQuilJobFontSender> fonts;
+  if (capabilities & kCapFonts) fonts.emplace(window, compress);
   std::vector<uint8_t> message;
   std::vector<uint8_t> compressed;
   while (reader.NextPage(message, kPageMetafileStart, wanted)) {
     if (settings.changed && !window.Send(BuildPageSettings(settings.devMode))) return;
     if (!CompletePage(message)) return;
     const auto metafile = std::span(message).subspan(kPageMetafileStart);
+    if (fonts && !fonts->BeforePage(metafile)) return;
     const bool shrunk = compress && BuildCompressedPage(metafile, kPageCompressionLevel, compressed);
     if (!window.Send(shrunk ? compressed : message)) return;
   }

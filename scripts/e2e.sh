@@ -6,14 +6,15 @@
 #   SERVER_BUILD, CLIENT_BUILD: Windows builds with tests of those architectures (the simulated
 #   platform's programs); PACKAGES: the folder with the .msi files of both; OUT: where the run
 #   keeps its prefixes, pages and pictures; PAGES: the sample document's pages to print, page
-#   numbers 1-5 separated by commas (default 1,2,3,4,5; page 4 is the landscape one).
+#   numbers 1-6 separated by commas (default 1,2,3,4,5,6; page 4 is the landscape one, page 6 is set in
+#   the server's own fonts).
 # The server installs SERVER_ARCH's package, each client CLIENT_ARCH's. Ends with one line:
 # "e2e: PASS ..." or "e2e: FAIL ...".
 set -uo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$ROOT/cmake/wine-env.sh"
 server_arch="$1" server_bin="$(realpath "$2")" client_arch="$3" client_bin="$(realpath "$4")"
-packages="$(realpath "$5")" out="$(realpath -m "$6")" pages="${7:-1,2,3,4,5}"
+packages="$(realpath "$5")" out="$(realpath -m "$6")" pages="${7:-1,2,3,4,5,6}"
 IFS=, read -ra page_numbers <<<"$pages"
 page_count=${#page_numbers[@]}
 failures=0
@@ -103,9 +104,51 @@ link_report() {  # link_report FIGURES_BEFORE FIGURES_AFTER SECONDS
   say "link ($(field profile "$2"), $(describe_link "$2")): $to bytes to the client, $from bytes to the server;" \
     "the print took $3 s (request to job end, the client's printing included)"
   [ "${rate:-0}" -gt 0 ] || return 0
+  [ "${font_message_bytes:-0}" -gt 0 ] && say "$(awk -v bytes="$font_message_bytes" -v rate="$rate" -v delay="$delay" \
+    -v queries="$font_queries" 'BEGIN { printf "the fonts over this link: %.2f s (computed: %d bytes of font messages at %g Mbit/s + %d round trips of %d ms for the font queries)",
+      bytes / rate + queries * 2 * delay / 1000, bytes, rate * 8 / 1e6, queries, 2 * delay }')"
   say "$(awk -v bytes="$raw_page_bytes" -v rate="$rate" -v delay="$delay" -v messages="$messages" 'BEGIN {
     printf "original protocol over this link: %.2f s (computed: %d raw page bytes at %g Mbit/s + %d round trips of %d ms)",
       bytes / rate + messages * 2 * delay / 1000, bytes, rate * 8 / 1e6, messages, 2 * delay }')"
+}
+
+# The fonts of the print as they went over the link: each font query (the faces of a page that the
+# job had not named before), the faces the client said it lacks, each font sent with its size and
+# its message's size, and each face the client lacks and did not get. With the fonts page, Breip must have been sent whole
+# and the restricted font not at all.
+font_report() {
+  local line face lacking=() sent_faces=()
+  for line in "${font_lines[@]}"; do
+    say "server: $line"
+    case "$line" in
+      "font answer: the client lacks none") ;;
+      "font answer: the client lacks "*)
+        IFS=, read -ra faces <<<"${line#font answer: the client lacks }"
+        for face in "${faces[@]}"; do lacking+=("${face# }"); done ;;
+      "font sent: "*) face="${line#font sent: }"; sent_faces+=("${face%%,*}") ;;
+    esac
+  done
+  for face in "${lacking[@]}"; do
+    printf '%s\n' "${sent_faces[@]}" | grep -qxF "$face" && continue
+    if [ "$face" = "Quillon Restricted" ]; then
+      say "font not sent: $face (restricted embedding: the client prints its line with a substitute)"
+    else
+      say "font not sent: $face (the client prints it with a substitute)"
+    fi
+  done
+  font_message_bytes="$(printf '%s\n' "${font_lines[@]}" | sed -n 's/^font sent: .* bytes (\([0-9]*\) in its message.*/\1/p' |
+    awk '{ sum += $1 } END { print sum + 0 }')"
+  font_queries="$(printf '%s\n' "${font_lines[@]}" | grep -c '^font query: ')"
+  [[ ",$pages," == *,6,* ]] || return 0
+  local breip_size
+  breip_size="$(stat -c %s "$breip_file")"
+  printf '%s\n' "${font_lines[@]}" | grep -q "^font sent: Breip, $breip_size bytes (" ||
+    fail "the font Breip ($breip_size bytes) was not sent whole"
+  printf '%s\n' "${font_lines[@]}" | grep -q '^font answer: .*Quillon Restricted' ||
+    fail "the client did not say that it lacks the font Quillon Restricted"
+  printf '%s\n' "${font_lines[@]}" | grep -q '^font sent: Quillon Restricted' &&
+    fail "the font Quillon Restricted, whose embedding is restricted, was sent"
+  return 0
 }
 
 # Prints the sample document on a session printer and waits until the client printed it.
@@ -114,9 +157,11 @@ print_document() {  # print_document COMPUTER PRINTER LABEL JOBS_PRINTED_BY_THEN
   step "$label: alice prints the sample document (pages $pages) on \"$printer\""
   before="$(link_figures)"
   started=$EPOCHREALTIME
+  font_lines=()
   while IFS= read -r line; do
     case "$line" in
       sent*) sent="${line#sent }"; printf '\r  pages sent %s / %s' "$sent" "$page_count" ;;
+      font*) font_lines+=("$line") ;;
       ok*) printf '\n'; say "server: $line" ;;
       error*) printf '\n'; fail "server: $line" ;;
     esac
@@ -130,11 +175,24 @@ print_document() {  # print_document COMPUTER PRINTER LABEL JOBS_PRINTED_BY_THEN
     sleep 0.5
   done
   say "client: ${printed:-nothing printed}"
+  font_report
   link_report "$before" "$(link_figures)" "$seconds"
   local file="${printed##*-> }"
   file="${file%$'\r'}"
   [ -n "$printed" ] || { fail "the client printed nothing"; return; }
   cp "$(unix_path "$file")" "$out/$label.ps" || fail "no output file $file"
+}
+# The OS/2 table's fsType of a font file (sfnt, big-endian), in hex: its embedding permission.
+fs_type() {  # fs_type FONT
+  local count i offset
+  count=$(od -An -tu2 --endian=big -j 4 -N 2 "$1")
+  for ((i = 0; i < count; i++)); do
+    [ "$(od -An -c -j $((12 + 16 * i)) -N 4 "$1" | tr -d ' ')" = "OS/2" ] || continue
+    offset=$(od -An -tu4 --endian=big -j $((12 + 16 * i + 8)) -N 4 "$1")
+    od -An -tx2 --endian=big -j $((offset + 8)) -N 2 "$1" | tr -d ' '
+    return
+  done
+  echo none
 }
 unix_path() { local path="${1#[Zz]:}"; echo "${path//\\//}"; }
 
@@ -173,12 +231,13 @@ differing_pixels() {  # differing_pixels OURS DIRECT PIXELS
 
 # Compares every page printed through Quillon with the sample document printed on the same
 # printer of the same client computer by the document's own drawing calls, without Quillon
-# (quil_e2e_direct), pixel by pixel at 40 dpi. A page passes when at most 0.5% of its pixels
+# (quil_e2e_direct), pixel by pixel at 40 dpi. The direct print has the font Breip, as a computer
+# that has the font (loaded for that program alone), but not the restricted font. A page passes when at most 0.5% of its pixels
 # differ.
 compare_with_direct() {  # compare_with_direct COMPUTER PRINTER LABEL
   local computer="$1" printer="$2" label="$3"
   on "$computer" "$client_arch" "$client_bin/simplatform/e2e/quil_e2e_direct.exe" "$printer" \
-    "$(winpath "$out/$label-direct.ps")" "${page_numbers[@]}" >/dev/null 2>&1 ||
+    "$(winpath "$out/$label-direct.ps")" --font "$(winpath "$breip_file")" "${page_numbers[@]}" >/dev/null 2>&1 ||
     { fail "direct printing on $printer failed"; return; }
   local ours direct differing=0 total=0
   mapfile -t ours < <(render "$label" 40 "$out/compare")
@@ -221,6 +280,29 @@ on server "$server_arch" msiexec /i "$(winpath "$packages/QuillonServer-$(msi_ar
   </dev/null >/dev/null 2>&1 || fail "server package: msiexec failed"
 install_dir="$WINEPREFIX/drive_c/Program Files/Quillon"
 [ -f "$install_dir/QuillonNotify.dll" ] && say "installed: $(ls "$install_dir" | tr '\n' ' ')"
+
+step "terminal server: fonts of its own, which the client computers lack"
+# Into the server's prefix only, not where Wine's font configuration would give them to every
+# prefix: Debian's fonts-breip (the face "Breip", editable embedding: fsType 0x0008), and a font of
+# restricted embedding written by quil_e2e_testfont. Wine loads the fonts that the registry lists
+# under "Fonts" from the Windows fonts folder.
+fonts_cache="${QUIL_BUILD_DIR:-$ROOT/build}/e2e-fonts"
+bash "$ROOT/scripts/e2e-fonts.sh" "$fonts_cache" || fail "cannot download fonts-breip"
+rm -rf "$fonts_cache/files" && dpkg-deb -x "$(ls "$fonts_cache"/fonts-breip_*.deb | head -n 1)" "$fonts_cache/files"
+server_fonts="$WINEPREFIX/drive_c/windows/Fonts"
+breip_file="$server_fonts/breip.ttf"
+mkdir -p "$server_fonts"
+cp "$fonts_cache/files/usr/share/fonts/truetype/breip/Breip.ttf" "$breip_file" || fail "fonts-breip has no Breip.ttf"
+on server "$server_arch" "$server_bin/tests/e2e/quil_e2e_testfont.exe" "$(winpath "$server_fonts/quilrestricted.ttf")" \
+  </dev/null >/dev/null 2>&1 || fail "the restricted font could not be written"
+for font in "Breip (TrueType)=breip.ttf" "Quillon Restricted (TrueType)=quilrestricted.ttf"; do
+  on server "$server_arch" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Fonts' /v "${font%%=*}" \
+    /d "${font#*=}" /f </dev/null >/dev/null 2>&1 || fail "cannot register the font ${font%%=*}"
+done
+breip_embedding="$(fs_type "$breip_file")"
+[ "$breip_embedding" = 0008 ] || fail "Breip's embedding permission is $breip_embedding, not editable (0008)"
+say "Breip: $(stat -c %s "$breip_file") bytes, fsType $breip_embedding (editable embedding);" \
+  "Quillon Restricted: $(stat -c %s "$server_fonts/quilrestricted.ttf") bytes, fsType $(fs_type "$server_fonts/quilrestricted.ttf") (restricted)"
 
 step "terminal server: the simulated platform beside the service, and the service restarted"
 # Wine lacks sessions, virtual channels and session-change notifications, and its spooler cannot

@@ -71,6 +71,12 @@ std::vector<uint8_t> BuildFontQueryAnswer(const std::vector<bool>& lacking) {
   return answer;
 }
 
+std::vector<uint8_t> BuildFontQueryRefusal() {
+  std::vector<uint8_t> answer(kCodeOnlyMessageSize);
+  PutU32(answer, kMessageCodeOffset, MSG_FONT_QUERY);
+  return answer;
+}
+
 std::vector<uint8_t> BuildFontData(const FontReference& reference, std::span<const uint8_t> font) {
   std::vector<uint8_t> message(kFontDataStart + font.size());
   std::copy(font.begin(), font.end(), message.begin() + kFontDataStart);

@@ -74,6 +74,9 @@ static_assert(FontDataLayout::kFixedSize == 88);
 std::vector<uint8_t> BuildFontQuery(std::span<const FontReference> references);
 // `lacking` holds one flag per reference of the query, in its order.
 std::vector<uint8_t> BuildFontQueryAnswer(const std::vector<bool>& lacking);
+// The answer of a client that could not check its fonts: the code alone, which acknowledges the
+// query without flags. The server then sends none of its fonts.
+std::vector<uint8_t> BuildFontQueryRefusal();
 std::vector<uint8_t> BuildFontData(const FontReference& reference, std::span<const uint8_t> font);
 // A font data message made around its font in place, so that a font is never copied on the
 // server: the font fills the buffer from kFontDataStart to its end, and CompleteFontData writes

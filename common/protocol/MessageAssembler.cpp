@@ -27,7 +27,7 @@ bool TryReserve(std::vector<uint8_t>& buffer, std::size_t size) {
 CQuilMessageAssembler::Result CQuilMessageAssembler::AddChunk(std::span<const uint8_t> data,
                                                               uint32_t totalLength,
                                                               uint32_t flags) {
-  if (Starts(flags) && !Begin(totalLength)) return Refuse();
+  if (Starts(flags) && !Begin(totalLength, data)) return Refuse();
   if (!inProgress_ || data.size() > total_ - buffer_.size()) return Refuse();
   buffer_.insert(buffer_.end(), data.begin(), data.end());
   if (!(flags & kChunkFlagLast)) return Result::kNeedMore;
@@ -49,9 +49,10 @@ void CQuilMessageAssembler::Recycle(std::vector<uint8_t> storage) {
   if (storage.capacity() > spare_.capacity()) spare_ = std::move(storage);
 }
 
-bool CQuilMessageAssembler::Begin(uint32_t totalLength) {
-  if (totalLength == 0 || totalLength > maxTotal_) return false;
-  const std::size_t grown = std::min<std::size_t>(2 * spare_.capacity(), maxTotal_);
+bool CQuilMessageAssembler::Begin(uint32_t totalLength, std::span<const uint8_t> start) {
+  const uint32_t limit = bound_ ? std::min(maxTotal_, bound_(start)) : maxTotal_;
+  if (totalLength == 0 || totalLength > limit) return false;
+  const std::size_t grown = std::min<std::size_t>(2 * spare_.capacity(), limit);
   buffer_ = std::exchange(spare_, {});
   buffer_.clear();
   if (buffer_.capacity() < totalLength && !ReserveFresh(totalLength, grown)) return false;

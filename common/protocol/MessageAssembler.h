@@ -27,9 +27,14 @@ class CQuilMessageAssembler {
     kWhenIdle,   // any chunk while no message is in progress (the server's read loop)
   };
   enum class Result { kNeedMore, kComplete, kRefused };
+  // The largest message the owner accepts, from the data of the chunk that starts it (where its
+  // code is).
+  using SizeBound = uint32_t (*)(std::span<const uint8_t> start);
 
   // A message announcing more than `maxTotal` bytes is refused before anything is allocated.
   explicit CQuilMessageAssembler(StartRule rule, uint32_t maxTotal = UINT32_MAX) : rule_(rule), maxTotal_(maxTotal) {}
+  // The same with a bound that depends on the message's start.
+  CQuilMessageAssembler(StartRule rule, SizeBound bound) : rule_(rule), bound_(bound) {}
 
   Result AddChunk(std::span<const uint8_t> data, uint32_t totalLength, uint32_t flags);
   // The message that AddChunk reported complete, moved out; empty while none is complete.
@@ -42,13 +47,14 @@ class CQuilMessageAssembler {
 
  private:
   bool Starts(uint32_t flags) const;
-  bool Begin(uint32_t totalLength);
+  bool Begin(uint32_t totalLength, std::span<const uint8_t> start);
   // Replaces the buffer with fresh storage for `needed` bytes, `grown` if that can be had.
   bool ReserveFresh(std::size_t needed, std::size_t grown);
   Result Refuse();
 
   StartRule rule_;
-  uint32_t maxTotal_;
+  uint32_t maxTotal_ = UINT32_MAX;
+  SizeBound bound_ = nullptr;
   bool inProgress_ = false;
   uint32_t total_ = 0;
   std::vector<uint8_t> buffer_;  // reserved at the total, so appending never reallocates

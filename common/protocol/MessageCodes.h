@@ -19,6 +19,7 @@ inline constexpr uint32_t MSG_PAGE_SETTINGS = 5;
 inline constexpr uint32_t MSG_COMPRESSED_PAGE = 6;
 inline constexpr uint32_t MSG_FONT_QUERY = 7;
 inline constexpr uint32_t MSG_FONT_DATA = 8;
+inline constexpr uint32_t MSG_COMPRESSED_FONT_DATA = 9;
 
 inline constexpr std::size_t kMessageCodeOffset = 0;
 inline constexpr std::size_t kMessageCodeSize = 4;

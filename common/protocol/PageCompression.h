@@ -1,5 +1,6 @@
-// Compressed pages of the spool channel's extension: a page's metafile deflated with zlib, for a
-// client that announced kCapCompressedPages. A page that does not shrink travels as MSG_PAGE.
+// Compressed messages of the spool channel's extension, for a client that announced
+// kCapCompressedPages: a page's metafile deflated with zlib, and a whole font data message
+// deflated the same way. What does not shrink travels uncompressed (MSG_PAGE, MSG_FONT_DATA).
 #pragma once
 
 #include <cstddef>
@@ -46,5 +47,30 @@ bool BuildCompressedPage(std::span<const uint8_t> metafile, int level, std::vect
 bool InflateCompressedPage(std::span<const uint8_t> message, std::vector<uint8_t>& metafile);
 
 std::vector<uint8_t> BuildCompressedPageAck();
+
+// Compressed font data (server to client): code MSG_COMPRESSED_FONT_DATA, the size of the font
+// data message it holds, the size of the compressed data; then the zlib stream of that whole
+// MSG_FONT_DATA message (FontMessages.h), exactly that long. Acknowledged by its code alone.
+struct CompressedFontDataLayout {
+  static constexpr std::size_t kMessageSize = 4;
+  static constexpr std::size_t kDataSize = 8;
+  static constexpr std::size_t kFixedSize = 12;
+};
+static_assert(CompressedFontDataLayout::kMessageSize == kMessageCodeSize);
+static_assert(CompressedFontDataLayout::kMessageSize + 4 == CompressedFontDataLayout::kDataSize);
+static_assert(CompressedFontDataLayout::kDataSize + 4 == CompressedFontDataLayout::kFixedSize);
+
+// Compresses the font data message `fontData` at `level` into `message` as a whole
+// MSG_COMPRESSED_FONT_DATA message. False when it would not shrink: the caller then sends
+// `fontData` itself.
+bool BuildCompressedFontData(std::span<const uint8_t> fontData, int level, std::vector<uint8_t>& message);
+
+// The font data message that a MSG_COMPRESSED_FONT_DATA message holds, inflated into `fontData`.
+// False, with `fontData` empty, as for a compressed page, and for an announced size past
+// `maxSize`, checked before allocating. Whether the result is a font data message is for the
+// caller to check (ParseFontData).
+bool InflateCompressedFontData(std::span<const uint8_t> message, uint32_t maxSize, std::vector<uint8_t>& fontData);
+
+std::vector<uint8_t> BuildCompressedFontDataAck();
 
 }  // namespace quil

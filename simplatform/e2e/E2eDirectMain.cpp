@@ -3,8 +3,10 @@
 // drawing calls straight onto the printer's device context, made with the printer's own
 // settings. StartDocW into a file; per page ResetDCW where its orientation differs from the page
 // before, StartPage, the page's drawing, EndPage; EndDoc.
-//   quil_e2e_direct.exe <printer> <outputFile> [page...]   (sample document pages 1-5; all five
-//   without any)
+//   quil_e2e_direct.exe <printer> <outputFile> [--font <fontFile>] [page...]   (sample document
+//   pages 1-6; all six without any)
+// --font: a font file that this computer has for the print, loaded for this process alone: the
+// reference of a computer that has the font.
 // Prints "printed <n> pages on <printer> -> <outputFile>". Exit status 0, 1 on failure, 2 for a
 // bad command line.
 #include <windows.h>
@@ -23,7 +25,7 @@ namespace {
 
 using quil::e2e::SamplePage;
 
-constexpr char kUsage[] = "usage: quil_e2e_direct <printer> <outputFile> [page...]   (pages 1-5)";
+constexpr char kUsage[] = "usage: quil_e2e_direct <printer> <outputFile> [--font <fontFile>] [page...]   (pages 1-6)";
 
 bool PrintPage(quil::e2e::PrintingDevice& device, const SamplePage& page) {
   if (!device.Orient(page.orientation) || StartPage(device.dc()) <= 0) return false;
@@ -52,10 +54,16 @@ bool PrintDocument(const std::wstring& printer, const std::wstring& output, cons
 
 int Main(int argc, wchar_t** argv) {
   E2eConsole console;
-  const auto pages = argc < 3 ? std::nullopt : quil::e2e::SelectSamplePages({argv + 3, argv + argc});
+  const bool withFont = argc >= 5 && std::wstring(argv[3]) == L"--font";
+  const int firstPage = withFont ? 5 : 3;
+  const auto pages = argc < 3 ? std::nullopt : quil::e2e::SelectSamplePages({argv + firstPage, argv + argc});
   if (!pages) {
     console.ErrorLine(kUsage);
     return 2;
+  }
+  if (withFont && AddFontResourceExW(argv[4], FR_PRIVATE, nullptr) == 0) {
+    console.ErrorLine("cannot load the font " + Utf8(argv[4]));
+    return 1;
   }
   const std::wstring printer = argv[1], output = argv[2];
   if (!PrintDocument(printer, output, *pages)) {

@@ -165,7 +165,9 @@ std::string PrintFile(const Request& request) {
     return "error cannot open the printer (" + std::to_string(GetLastError()) + ")";
   }
   SimSpooler::Instance().OnClosePrinter(printer);
-  return Print(print, [&request](DWORD page) { request.write("sent " + std::to_string(page)); });
+  return Print(
+      print, [&request](DWORD page) { request.write("sent " + std::to_string(page)); },
+      [&request](const std::string& line) { request.write(line); });
 }
 
 // The printers the calling identity may enumerate, through the spooler's own call.

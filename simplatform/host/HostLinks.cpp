@@ -2,7 +2,6 @@
 
 #include "E2eLinkSocket.h"
 #include "HostJobs.h"
-#include "MessageCodes.h"
 #include "SimChunks.h"
 #include "SimLinkFrame.h"
 #include "SimVirtualChannels.h"
@@ -29,8 +28,7 @@ void HostLinkSink::DeliverWritten(DWORD sessionId, const std::string& channelNam
     Guard guard(lock_);
     if (!sender_ || !sender_->Send(sessionId, channelName, message)) return;
   }
-  const bool page = quil::IsMessage(message, quil::MSG_PAGE) || quil::IsMessage(message, quil::MSG_COMPRESSED_PAGE);
-  if (channelName == kSpoolChannel && page) SpoolPageCounter::Instance().PageSent();
+  if (channelName == kSpoolChannel) SpoolTraffic::Instance().Sent(message);
 }
 
 void HostLinkSink::Close() {
@@ -55,6 +53,8 @@ void HostLinks::Accept(UniqueSocket connection) {
   link.receiver = std::make_unique<SimLinkReceiver>(
       std::move(connection), [session](DWORD, const std::string& channel, uint32_t total, uint32_t flags,
                                        std::span<const uint8_t> data) {
+        // An answer whole in one chunk, as a font query's is, is noted before the server reads it.
+        if (channel == kSpoolChannel && data.size() == total) SpoolTraffic::Instance().Answered(data);
         SimVirtualChannels::Instance().SendChunkToServer(session, channel, total, flags,
                                                          std::vector<uint8_t>(data.begin(), data.end()));
       });

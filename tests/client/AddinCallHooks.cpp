@@ -12,6 +12,7 @@ const DWORD kHoldMs = WaitBound(20000);
 
 StartDocStall* g_stall = nullptr;
 PrinterEnumerationLog* g_enumerations = nullptr;
+FontResourceLog* g_fonts = nullptr;
 
 }  // namespace
 
@@ -53,6 +54,37 @@ BOOL WINAPI PrinterEnumerationLog::LoggedEnumPrinters(DWORD flags, LPWSTR name, 
   ++g_enumerations->calls_;
   if ((flags & PRINTER_ENUM_CONNECTIONS) && level != 4) ++g_enumerations->serverQueries_;
   return EnumPrintersW(flags, name, level, buffer, size, needed, returned);
+}
+
+bool FontResourceLog::Apply(HMODULE module) {
+  g_fonts = this;
+  return addPatch_.Apply(module, "gdi32.dll", "AddFontMemResourceEx", reinterpret_cast<void*>(&LoggedAdd)) &&
+         removePatch_.Apply(module, "gdi32.dll", "RemoveFontMemResourceEx", reinterpret_cast<void*>(&LoggedRemove));
+}
+
+std::vector<HANDLE> FontResourceLog::Added() {
+  sim::Guard guard(lock_);
+  return added_;
+}
+
+std::vector<HANDLE> FontResourceLog::Removed() {
+  sim::Guard guard(lock_);
+  return removed_;
+}
+
+HANDLE WINAPI FontResourceLog::LoggedAdd(PVOID font, DWORD size, PVOID reserved, DWORD* loaded) {
+  const HANDLE fonts = AddFontMemResourceEx(font, size, reserved, loaded);
+  sim::Guard guard(g_fonts->lock_);
+  g_fonts->added_.push_back(fonts);
+  return fonts;
+}
+
+BOOL WINAPI FontResourceLog::LoggedRemove(HANDLE fonts) {
+  {
+    sim::Guard guard(g_fonts->lock_);
+    g_fonts->removed_.push_back(fonts);
+  }
+  return RemoveFontMemResourceEx(fonts);
 }
 
 }  // namespace quil::test

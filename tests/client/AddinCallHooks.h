@@ -6,8 +6,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <vector>
 
 #include "ImportPatch.h"
+#include "SimLock.h"
 #include "UniqueHandle.h"
 
 namespace quil::test {
@@ -54,6 +56,26 @@ class PrinterEnumerationLog {
   ImportPatch patch_;
   std::atomic<size_t> calls_{0};
   std::atomic<size_t> serverQueries_{0};
+};
+
+// Passes the add-in's loading and removal of fonts from memory on to GDI and records each call's
+// handle. Wine's RemoveFontMemResourceEx leaves the font in place (a stub), so a font's removal
+// shows as the call with the handle that loading it returned. One log exists at a time.
+class FontResourceLog {
+ public:
+  bool Apply(HMODULE module);
+  std::vector<HANDLE> Added();
+  std::vector<HANDLE> Removed();
+
+ private:
+  static HANDLE WINAPI LoggedAdd(PVOID font, DWORD size, PVOID reserved, DWORD* loaded);
+  static BOOL WINAPI LoggedRemove(HANDLE fonts);
+
+  ImportPatch addPatch_;
+  ImportPatch removePatch_;
+  sim::CriticalSection lock_;  // the add-in's worker calls while the test reads
+  std::vector<HANDLE> added_;
+  std::vector<HANDLE> removed_;
 };
 
 }  // namespace quil::test

@@ -177,6 +177,21 @@ Bytes MakeLargePageMetafile(size_t extraBytes) {
   return MetafileBits(CloseEnhMetaFile(dc));
 }
 
+Bytes MakeTextPageMetafile(const std::wstring& face) {
+  const RECT frame{0, 0, 21590, 27940};
+  HDC dc = CreateEnhMetaFileW(nullptr, nullptr, &frame, L"Quillon text page");
+  if (!dc) return {};
+  LOGFONTW logFont{};
+  logFont.lfHeight = -120;
+  logFont.lfWeight = FW_NORMAL;
+  face.copy(logFont.lfFaceName, LF_FACESIZE - 1);
+  const UniqueGdiObject font(CreateFontIndirectW(&logFont));
+  const HGDIOBJ previous = SelectObject(dc, font.get());
+  TextOutW(dc, 200, 200, L"AAA", 3);
+  SelectObject(dc, previous);
+  return MetafileBits(CloseEnhMetaFile(dc));
+}
+
 std::vector<uint8_t> JobDevMode(DWORD fields, short orientation) {
   DEVMODEW devMode{};
   devMode.dmSize = sizeof(DEVMODEW);

@@ -67,6 +67,8 @@ Bytes MakePageMetafile(int variant, LONG frameWidth = 21590, LONG frameHeight = 
 // A page that is black along the top eighth of its picture and white elsewhere: where the band
 // lands shows which way the page was printed.
 Bytes MakeBandPageMetafile();
+// A page with a line of text in the face, its font created and selected as an application does.
+Bytes MakeTextPageMetafile(const std::wstring& face);
 // A valid page carrying `extraBytes` of comment, which playback skips: a large message.
 Bytes MakeLargePageMetafile(size_t extraBytes);
 

@@ -3,17 +3,19 @@
 #include "AddinCallHooks.h"
 #include "AddinThreadGate.h"
 #include "ClientTestSupport.h"
+#include "FontMessages.h"
 #include "PageCompression.h"
 #include "PrinterListMessages.h"
 #include "SpoolExtension.h"
 #include "SpoolMessages.h"
+#include "TestFonts.h"
 
 namespace quil::test {
 namespace {
 
 const std::wstring kPrinterA = L"Quillon Playback A";
 // What the add-in announces in every job-start acknowledgement, and an original server ignores.
-const Bytes kJobStartAck = BuildJobStartAck(kCapPageSettings | kCapCompressedPages | kCapPageWindow);
+const Bytes kJobStartAck = BuildJobStartAck(kCapPageSettings | kCapCompressedPages | kCapPageWindow | kCapFonts);
 const std::wstring kPrinterB = L"Quillon Playback B";
 const std::wstring kPrinterC = L"Quillon Playback C";  // added only after the add-in was loaded
 
@@ -287,6 +289,60 @@ TEST_F(PlaybackTest, PagesWhoseDataRunsPastTheMessageAreAcknowledgedAndSkipped) 
   for (const Bytes& malformed : {offsetPast, sizePast, shortPage}) Send(malformed, BuildPageAck());
   Send(BuildPage(MakePageMetafile(2)), BuildPageAck());
   Send(BuildJobEnd(), BuildJobEndAck());
+  EXPECT_EQ(CountPostScriptPages(ReadFileText(outputA_)), 1);
+}
+
+// A font the server sends for a job is loaded for this process while the job lasts: the add-in
+// then counts it as present, the page set in it prints with it, and it is removed at the job's end.
+TEST_F(PlaybackTest, AFontReceivedForAJobIsUsedByItsPagesAndRemovedAtTheJobsEnd) {
+  FontResourceLog fonts;
+  ASSERT_TRUE(fonts.Apply(LoadedAddin()));
+  const FontReference lacking{u"Quillon Playback Face", FW_NORMAL, false, 0};
+  // A face this computer has: loaded by the test itself, outside the add-in's calls.
+  const FontReference present{u"Quillon Present Face", FW_NORMAL, false, 0};
+  const Bytes presentFont = test::BuildTestFont(present.faceName);
+  DWORD loaded = 0;
+  ASSERT_TRUE(AddFontMemResourceEx(const_cast<uint8_t*>(presentFont.data()), static_cast<DWORD>(presentFont.size()),
+                                   nullptr, &loaded));
+  const Bytes query = BuildFontQuery(std::vector{lacking, present});
+  Send(JobStartFor(kPrinterA, L"fonts"), kJobStartAck);
+  Send(query, BuildFontQueryAnswer({true, false}));
+  Send(BuildFontData(lacking, test::BuildTestFont(lacking.faceName, 0x0004)), BuildFontDataAck());
+  Send(query, BuildFontQueryAnswer({false, false}));
+  EXPECT_EQ(fonts.Added().size(), 1u);
+  EXPECT_EQ(fonts.Removed(), std::vector<HANDLE>{});
+  Send(BuildPage(MakeTextPageMetafile(L"Quillon Playback Face")), BuildPageAck());
+  Send(BuildJobEnd(), BuildJobEndAck());
+  EXPECT_EQ(fonts.Removed(), fonts.Added());
+  EXPECT_NE(ReadFileText(outputA_).find("QuillonPlaybackFace"), std::string::npos) << "the page's font was not used";
+}
+
+// Font data that is no font, or past what the job's budget has left, is acknowledged and never
+// handed to GDI (a compressed font announcing too much is refused before it is inflated); the
+// job prints all the same. A query the add-in cannot read is answered without flags.
+TEST_F(PlaybackTest, FontDataThatIsNoFontOrPastTheJobsBudgetIsRefusedAndTheJobPrints) {
+  FontResourceLog fonts;
+  ASSERT_TRUE(fonts.Apply(LoadedAddin()));
+  const auto largeFont = [](const FontReference& reference) {
+    auto tables = test::TestFontTables(reference.faceName, 0);
+    tables.push_back({test::Tag("zzzz"), test::FontBytes(kJobFontBudget / 2 + 1024, 0)});
+    Bytes compressed;
+    EXPECT_TRUE(BuildCompressedFontData(BuildFontData(reference, test::BuildSfnt(0x00010000, tables)),
+                                        kPageCompressionLevel, compressed));
+    return compressed;
+  };
+  const FontReference first{u"Quillon Large One", FW_NORMAL, false, 0};
+  const FontReference second{u"Quillon Large Two", FW_NORMAL, false, 0};
+  Send(JobStartFor(kPrinterA, L"budget"), kJobStartAck);
+  Send(BuildFontData(first, Bytes(4000, 0x41)), BuildFontDataAck());
+  Send(largeFont(first), BuildCompressedFontDataAck());
+  Send(largeFont(second), BuildCompressedFontDataAck());
+  Send(Bytes{static_cast<uint8_t>(MSG_FONT_QUERY), 0, 0, 0, 1, 0, 0, 0}, BuildFontQueryRefusal());
+  Send(BuildFontQuery(std::vector{first, second}), BuildFontQueryAnswer({false, true}));
+  Send(BuildPage(MakeTextPageMetafile(L"Quillon Large One")), BuildPageAck());
+  Send(BuildJobEnd(), BuildJobEndAck());
+  EXPECT_EQ(fonts.Added().size(), 1u);
+  EXPECT_EQ(fonts.Removed(), fonts.Added());
   EXPECT_EQ(CountPostScriptPages(ReadFileText(outputA_)), 1);
 }
 

@@ -80,7 +80,7 @@ class RenderTest : public AddinTest {
         std::span<const uint8_t, JobStartLayout::kDevModeSize>(jobDevMode.data(),
                                                                JobStartLayout::kDevModeSize),
         name, u"Quillon render");
-    EXPECT_EQ(Ask("QSpl", start), BuildJobStartAck(kCapPageSettings | kCapCompressedPages | kCapPageWindow));
+    EXPECT_EQ(Ask("QSpl", start), BuildJobStartAck(kCapPageSettings | kCapCompressedPages | kCapPageWindow | kCapFonts));
     for (const Bytes& page : pages) EXPECT_EQ(Ask("QSpl", BuildPage(page)), BuildPageAck());
     EXPECT_EQ(Ask("QSpl", BuildJobEnd()), BuildJobEndAck());
   }

@@ -1,6 +1,6 @@
 // quil_e2e_document: the sample document of the end-to-end run as an application's printing
 // leaves it in the spooler of the terminal server: the job's EMF spool data.
-// Usage: quil_e2e_document <folder> [page...]   (page numbers 1-5 in the order wanted; all five
+// Usage: quil_e2e_document <folder> [page...]   (page numbers 1-6 in the order wanted; all six
 // without any)
 // The pages are recorded as enhanced metafiles against the device context of "Document Printer",
 // a printer of Wine's PostScript driver that the program adds to this computer (the driver and
@@ -130,7 +130,7 @@ bool WriteFile(const std::wstring& path, const Bytes& bytes) {
 int Main(int argc, wchar_t** argv) {
   const auto pages = argc < 2 ? std::nullopt : SelectSamplePages({argv + 2, argv + argc});
   if (!pages) {
-    std::fwprintf(stderr, L"usage: quil_e2e_document <folder> [page...]   (pages 1-5)\n");
+    std::fwprintf(stderr, L"usage: quil_e2e_document <folder> [page...]   (pages 1-6)\n");
     return 2;
   }
   const std::wstring folder = std::wstring(argv[1]) + L"\\";

@@ -41,14 +41,26 @@ std::vector<INT> GlyphAdvances(HDC dc, const std::wstring& text) {
 // glyphs drawn directly by its own font widths, and each line would drift from the recorded one
 // by up to a few device pixels.)
 void Text(HDC dc, int x, int y, int height, const std::wstring& text, COLORREF color = RGB(0, 0, 0),
-          int weight = FW_NORMAL) {
+          int weight = FW_NORMAL, const wchar_t* face = L"Tahoma") {
   const UniqueGdiObject font(CreateFontW(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
-                                         ANTIALIASED_QUALITY, 0, L"Tahoma"));
+                                         ANTIALIASED_QUALITY, 0, face));
   const ScopedSelection selected(dc, font.get());
   SetTextColor(dc, color);
   const std::vector<INT> advances = GlyphAdvances(dc, text);
   ExtTextOutW(dc, x, y, 0, nullptr, text.c_str(), static_cast<UINT>(text.size()),
               advances.empty() ? nullptr : advances.data());
+}
+
+// A line whose glyphs all take the same advance, whatever font the device maps the face to: where
+// one computer has the face and another prints a substitute, the glyphs still stand in the same
+// places.
+void EvenText(HDC dc, int x, int y, int height, const std::wstring& text, const wchar_t* face) {
+  const UniqueGdiObject font(CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
+                                         ANTIALIASED_QUALITY, 0, face));
+  const ScopedSelection selected(dc, font.get());
+  SetTextColor(dc, RGB(0, 0, 0));
+  const std::vector<INT> advances(text.size(), height * 3 / 5);
+  ExtTextOutW(dc, x, y, 0, nullptr, text.c_str(), static_cast<UINT>(text.size()), advances.data());
 }
 
 void Fill(HDC dc, const RECT& area, COLORREF color) {
@@ -158,10 +170,26 @@ void TextPage(HDC dc) {
   Text(dc, 150, 2650, 50, L"Page 5");
 }
 
+// Set in the terminal server's own fonts: text in a face that travels with the job, and a line in a
+// face whose embedding is restricted, which the client prints with a substitute.
+void FontsPage(HDC dc) {
+  Text(dc, 150, 150, 90, L"Fonts of the terminal server", RGB(0, 0, 0), FW_BOLD);
+  const wchar_t* lines[] = {L"The Breip, a face that", L"the client computers lack,", L"travels with the job."};
+  int y = 400;
+  for (const wchar_t* line : lines) {
+    Text(dc, 150, y, 130, line, RGB(30, 60, 140), FW_NORMAL, kTravellingFace);
+    y += 170;
+  }
+  Text(dc, 150, 1050, 80, L"The quick brown fox jumps over the lazy dog.", RGB(0, 0, 0), FW_NORMAL, kTravellingFace);
+  Text(dc, 150, 1200, 80, L"0123456789 (Breip)", RGB(140, 20, 20), FW_NORMAL, kTravellingFace);
+  EvenText(dc, 150, 1500, 60, L"Restricted embedding: printed with a substitute", kRestrictedFace);
+  Text(dc, 150, 2650, 50, L"Page 6");
+}
+
 constexpr SamplePage kPages[kSamplePageCount] = {
     {1, DMORIENT_PORTRAIT, false, TitlePage},          {2, DMORIENT_PORTRAIT, false, ShapesPage},
     {3, DMORIENT_PORTRAIT, false, PicturePage},        {4, DMORIENT_LANDSCAPE, false, LandscapeChartPage},
-    {5, DMORIENT_PORTRAIT, true, TextPage},
+    {5, DMORIENT_PORTRAIT, true, TextPage},            {6, DMORIENT_PORTRAIT, false, FontsPage},
 };
 
 std::optional<int> PageNumber(const std::wstring& text) {

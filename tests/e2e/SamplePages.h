@@ -20,7 +20,12 @@ struct SamplePage {
   void (*draw)(HDC dc);
 };
 
-inline constexpr int kSamplePageCount = 5;
+inline constexpr int kSamplePageCount = 6;
+
+// The faces of the fonts page (page 6), which only the terminal server has: a font whose embedding
+// permission lets it travel with a job, and one whose restricted embedding keeps it on the server.
+inline constexpr wchar_t kTravellingFace[] = L"Breip";
+inline constexpr wchar_t kRestrictedFace[] = L"Quillon Restricted";
 
 // Draws the page on the device context, leaving the context's state as it found it.
 void DrawSamplePage(HDC dc, const SamplePage& page);

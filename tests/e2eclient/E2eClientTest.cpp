@@ -321,7 +321,7 @@ TEST_F(E2eClientTest, ReportsItsPrintersAndPrintsAJobSentOverTheShapedLink) {
   const std::span<const uint8_t, JobStartLayout::kDevModeSize> jobSettings(
       devMode.data(), JobStartLayout::kDevModeSize);
   const auto start = BuildJobStart(jobSettings, ToU16(kInkjet), u"Quillon E2E report");
-  EXPECT_EQ(server_.Ask("QSpl", start), BuildJobStartAck(kCapPageSettings | kCapCompressedPages | kCapPageWindow));
+  EXPECT_EQ(server_.Ask("QSpl", start), BuildJobStartAck(kCapPageSettings | kCapCompressedPages | kCapPageWindow | kCapFonts));
   EXPECT_EQ(server_.Ask("QSpl", BuildPage(MakePageMetafile(1))), BuildPageAck());
   EXPECT_EQ(server_.Ask("QSpl", BuildJobEnd()), BuildJobEndAck());
   EXPECT_EQ(program_.Output().WaitForLine("printed", kWaitMs),

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "CQuilServerVirtChannel.h"
+#include "FontMessages.h"
 #include "MonitorTestSupport.h"
 #include "SendWindow.h"
 #include "SessionEvents.h"
@@ -20,6 +21,7 @@
 #include "PageCompression.h"
 #include "SpoolExtension.h"
 #include "SpoolMessages.h"
+#include "TestFonts.h"
 #include "TestLogFile.h"
 #include "WideText.h"
 
@@ -228,6 +230,125 @@ TEST_F(JobForwardingTest, WhatAClientAnnouncedDecidesThePagesFormAndWhetherTheyW
     EXPECT_TRUE(received[4].previousAnswerRead);
   }
   channels_.SetClient(kSession, &client_);
+}
+
+// The server's fonts: loaded into the test's process from memory, where the monitor's GDI finds
+// them as it finds an installed font. Wine keeps such a font until the process ends.
+bool InstallServerFont(const test::FontBytes& font) {
+  DWORD loaded = 0;
+  return AddFontMemResourceEx(const_cast<uint8_t*>(font.data()), static_cast<DWORD>(font.size()), nullptr, &loaded) &&
+         loaded == 1;
+}
+
+FontReference Regular(const std::wstring& face) { return {ToU16(face), FW_NORMAL, false, 0}; }
+
+size_t LogLinesWith(const std::string& text) {
+  const auto messages = TestLogFile::Messages();
+  return std::count_if(messages.begin(), messages.end(),
+                       [&](const std::string& message) { return message.find(text) != std::string::npos; });
+}
+
+// A client that announced the fonts is asked, ahead of each page and once every earlier message is
+// answered, about the page's fonts the job has not named before; of those it lacks, the server
+// sends the one it has with an editable embedding permission (compressed where the client
+// announced compressed pages and that makes it smaller), but neither a restricted one nor a face
+// it has not. Any other client gets the original messages byte for byte.
+TEST_F(JobForwardingTest, FontsTheClientLacksGoAheadOfTheFirstPageUsingThemWhereItAnnouncedThem) {
+  const std::wstring editable = L"Quillon Editable Face", known = L"Quillon Known Face",
+                     restricted = L"Quillon Restricted Face", missing = L"Quillon Face Nobody Has";
+  const test::FontBytes editableFont = test::BuildTestFont(ToU16(editable), 0x0008);
+  ASSERT_TRUE(InstallServerFont(editableFont));
+  ASSERT_TRUE(InstallServerFont(test::BuildTestFont(ToU16(known), 0)));
+  ASSERT_TRUE(InstallServerFont(test::BuildTestFont(ToU16(restricted), 0x0002)));
+  const std::vector<std::vector<uint8_t>> pages = {RecordedTextPage(1, {editable, known}),
+                                                   RecordedTextPage(2, {editable, restricted, missing}),
+                                                   RecordedPage(3)};
+  const std::vector<std::vector<uint8_t>> queries = {BuildFontQuery(std::vector{Regular(editable), Regular(known)}),
+                                                     BuildFontQuery(std::vector{Regular(restricted), Regular(missing)})};
+  const std::vector<uint8_t> fontData = BuildFontData(Regular(editable), editableFont);
+  const uint32_t Q = MSG_FONT_QUERY, P = MSG_PAGE, C = MSG_COMPRESSED_PAGE;
+  const struct {
+    const char* what;
+    std::optional<uint32_t> capabilities;
+    std::vector<uint32_t> codes;
+  } cases[] = {
+      {"original client", std::nullopt, {MSG_START_DOC, P, P, P, MSG_END_DOC}},
+      {"no fonts announced", kCapPageSettings | kCapPageWindow, {MSG_START_DOC, P, P, P, MSG_END_DOC}},
+      {"fonts", kCapFonts, {MSG_START_DOC, Q, MSG_FONT_DATA, P, Q, P, P, MSG_END_DOC}},
+      {"fonts and the window", kCapFonts | kCapPageWindow, {MSG_START_DOC, Q, MSG_FONT_DATA, P, Q, P, P, MSG_END_DOC}},
+      {"fonts, compressed", kCapFonts | kCapCompressedPages,
+       {MSG_START_DOC, Q, MSG_COMPRESSED_FONT_DATA, C, Q, C, C, MSG_END_DOC}},
+  };
+  SpoolFile spool;
+  for (const auto& page : pages) spool.Page(page);
+  DWORD jobId = kJob;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedSpoolClient client;
+    if (c.capabilities) client.Announce(*c.capabilities);
+    client.HaveFaces({ToU16(known)});
+    channels_.SetClient(kSession, &client);
+    AddJob(spool.Bytes(), JobDevMode(220, 0), ++jobId);
+    ExpectCompleted(RunJob(jobId));
+
+    const auto received = client.Received();
+    ASSERT_EQ(Codes(received), c.codes);
+    size_t page = 0, query = 0;
+    for (const auto& message : received) {
+      std::vector<uint8_t> inflated;
+      switch (message.code) {
+        case MSG_PAGE:
+          EXPECT_EQ(message.bytes, BuildPage(pages[page++]));
+          break;
+        case MSG_COMPRESSED_PAGE:
+          EXPECT_TRUE(InflateCompressedPage(message.bytes, inflated) && inflated == pages[page++]);
+          break;
+        case MSG_FONT_QUERY:
+          EXPECT_EQ(message.bytes, queries[query++]);
+          EXPECT_TRUE(message.previousAnswerRead) << "the query went out before every answer was in";
+          break;
+        case MSG_FONT_DATA:
+          EXPECT_EQ(message.bytes, fontData);
+          break;
+        case MSG_COMPRESSED_FONT_DATA:
+          EXPECT_TRUE(InflateCompressedFontData(message.bytes, UINT32_MAX, inflated) && inflated == fontData);
+          EXPECT_LT(message.size, fontData.size());
+          break;
+      }
+    }
+  }
+  channels_.SetClient(kSession, &client_);
+  EXPECT_EQ(LogLinesWith("Font \"Quillon Editable Face\" sent: " + std::to_string(editableFont.size()) + " bytes"), 3u);
+  EXPECT_EQ(LogLinesWith("Font \"Quillon Restricted Face\" not sent: its embedding permission is restricted-license"),
+            3u);
+  EXPECT_EQ(LogLinesWith("Font \"Quillon Face Nobody Has\" not sent: the server has no face of that name"), 3u);
+  EXPECT_EQ(LogLinesWith("Font \"Quillon Known Face\""), 0u);
+}
+
+// Font data that would take the job past its budget stays on the server; the page that uses the
+// font prints all the same, with the client's substitute.
+TEST_F(JobForwardingTest, AFontPastTheJobsFontBudgetIsNotSentAndThePagesStillGo) {
+  const std::wstring first = L"Quillon Large One", second = L"Quillon Large Two";
+  const auto largeFont = [](const std::wstring& face) {
+    auto tables = test::TestFontTables(ToU16(face), 0);
+    tables.push_back({test::Tag("zzzz"), test::FontBytes(kJobFontBudget / 2 + 1024, 0)});
+    return test::BuildSfnt(0x00010000, tables);
+  };
+  const test::FontBytes firstFont = largeFont(first);
+  ASSERT_TRUE(InstallServerFont(firstFont));
+  ASSERT_TRUE(InstallServerFont(largeFont(second)));
+  client_.Announce(kCapFonts | kCapCompressedPages);
+  AddJob(SpoolFile().Page(RecordedTextPage(1, {first})).Page(RecordedTextPage(2, {second})).Bytes());
+  ExpectCompleted(RunJob());
+
+  EXPECT_EQ(Codes(client_.Received()),
+            (std::vector<uint32_t>{MSG_START_DOC, MSG_FONT_QUERY, MSG_COMPRESSED_FONT_DATA, MSG_COMPRESSED_PAGE,
+                                   MSG_FONT_QUERY, MSG_COMPRESSED_PAGE, MSG_END_DOC}));
+  EXPECT_EQ(LogLinesWith("Font \"Quillon Large One\" sent: " + std::to_string(firstFont.size()) + " bytes"), 1u);
+  EXPECT_EQ(LogLinesWith("Font \"Quillon Large Two\" not sent: its " + std::to_string(firstFont.size()) +
+                         " bytes are past the job's font budget (" +
+                         std::to_string(kJobFontBudget - firstFont.size()) + " bytes left)"),
+            1u);
 }
 
 TEST_F(JobForwardingTest, ChannelIsOpenedAsTheSpoolerAndTheCallersIdentityRestored) {

@@ -1,5 +1,8 @@
 #include "ScriptedSpoolClient.h"
 
+#include <algorithm>
+
+#include "FontMessages.h"
 #include "MessageCodes.h"
 #include "PageCompression.h"
 #include "SimVirtualChannels.h"
@@ -16,6 +19,11 @@ constexpr const char* kSpoolChannel = "QSpl";
 void ScriptedSpoolClient::Announce(uint32_t capabilities) {
   sim::Guard guard(lock_);
   capabilities_ = capabilities;
+}
+
+void ScriptedSpoolClient::HaveFaces(std::vector<std::u16string> faces) {
+  sim::Guard guard(lock_);
+  faces_ = std::move(faces);
 }
 
 void ScriptedSpoolClient::StayQuiet() {
@@ -36,7 +44,7 @@ void ScriptedSpoolClient::HoldAt(size_t index) {
 // The held answers go out under the lock, so that no answer to a later message overtakes them.
 void ScriptedSpoolClient::Release() {
   sim::Guard guard(lock_);
-  for (const Held& answer : held_) Answer(answer.sessionId, answer.code, false);
+  for (const Held& held : held_) Answer(held.sessionId, held.answer, false);
   held_.clear();
   holdAt_.reset();
 }
@@ -69,61 +77,65 @@ void ScriptedSpoolClient::Deliver(DWORD sessionId, const std::string& channelNam
   received.code = ReadMessageCode(message).value_or(0xFFFFFFFF);
   received.size = message.size();
   received.checksum = Checksum(message);
-  const uint32_t code = received.code;
   received.previousAnswerRead = sim::SimVirtualChannels::Instance().UnreadChunks(sessionId, kSpoolChannel) == 0;
   bool answer = false;
   bool fail = false;
+  std::vector<uint8_t> reply;
   {
     sim::Guard guard(lock_);
+    reply = AnswerTo(received.code, message);
     if (keepBytes_) received.bytes = std::move(message);
     const size_t index = received_.size();
     received_.push_back(std::move(received));
     fail = failAt_ == index;
     if (holdAt_ && index >= *holdAt_) {
-      held_.push_back(Held{sessionId, code});
+      held_.push_back(Held{sessionId, received_.back().code, reply});
     } else {
       answer = !quiet_;
     }
   }
   SetEvent(arrived_.get());
-  if (answer) Answer(sessionId, code, fail);
+  if (answer) Answer(sessionId, reply, fail);
 }
 
-void ScriptedSpoolClient::Answer(DWORD sessionId, uint32_t code, bool fail) {
+std::vector<uint8_t> ScriptedSpoolClient::AnswerTo(uint32_t code, std::span<const uint8_t> message) {
+  const uint32_t announced = capabilities_.value_or(0);
+  switch (code) {
+    case MSG_START_DOC:
+      return capabilities_ ? BuildJobStartAck(*capabilities_) : BuildJobStartAck();
+    case MSG_PAGE_SETTINGS:
+      return (announced & kCapPageSettings) ? BuildPageSettingsAck() : std::vector<uint8_t>{};
+    case MSG_PAGE:
+      return BuildPageAck();
+    case MSG_COMPRESSED_PAGE:
+      return (announced & kCapCompressedPages) ? BuildCompressedPageAck() : std::vector<uint8_t>{};
+    case MSG_FONT_QUERY: {
+      const auto references = ParseFontQuery(message);
+      if (!(announced & kCapFonts) || !references) return {};
+      std::vector<bool> lacking;
+      for (const FontReference& reference : *references) {
+        lacking.push_back(std::find(faces_.begin(), faces_.end(), reference.faceName) == faces_.end());
+      }
+      return BuildFontQueryAnswer(lacking);
+    }
+    case MSG_FONT_DATA:
+      return (announced & kCapFonts) ? BuildFontDataAck() : std::vector<uint8_t>{};
+    case MSG_COMPRESSED_FONT_DATA:
+      return (announced & kCapFonts) ? BuildCompressedFontDataAck() : std::vector<uint8_t>{};
+    case MSG_END_DOC:
+      return BuildJobEndAck();
+    default:
+      return {};
+  }
+}
+
+void ScriptedSpoolClient::Answer(DWORD sessionId, const std::vector<uint8_t>& answer, bool fail) {
   auto& channels = sim::SimVirtualChannels::Instance();
   if (fail) {
     channels.SendChunkToServer(sessionId, kSpoolChannel, 0, 0x3, {});
     return;
   }
-  std::optional<uint32_t> capabilities;
-  {
-    sim::Guard guard(lock_);
-    capabilities = capabilities_;
-  }
-  switch (code) {
-    case MSG_START_DOC:
-      channels.SendToServer(sessionId, kSpoolChannel,
-                            capabilities ? BuildJobStartAck(*capabilities) : BuildJobStartAck());
-      break;
-    case MSG_PAGE_SETTINGS:
-      if (capabilities && (*capabilities & kCapPageSettings)) {
-        channels.SendToServer(sessionId, kSpoolChannel, BuildPageSettingsAck());
-      }
-      break;
-    case MSG_PAGE:
-      channels.SendToServer(sessionId, kSpoolChannel, BuildPageAck());
-      break;
-    case MSG_COMPRESSED_PAGE:
-      if (capabilities && (*capabilities & kCapCompressedPages)) {
-        channels.SendToServer(sessionId, kSpoolChannel, BuildCompressedPageAck());
-      }
-      break;
-    case MSG_END_DOC:
-      channels.SendToServer(sessionId, kSpoolChannel, BuildJobEndAck());
-      break;
-    default:
-      break;
-  }
+  if (!answer.empty()) channels.SendToServer(sessionId, kSpoolChannel, answer);
 }
 
 }  // namespace quil::test

@@ -1,6 +1,7 @@
 // A scripted client end of the spool channel "QSpl": acknowledges as the original protocol
 // describes (4 bytes for the job start and end, 12 for a page, no answer to any other code), or,
-// once told to announce capabilities, as a client of the extension does; or stays silent, or
+// once told to announce capabilities, as a client of the extension does (lacking every font but
+// the faces it is told it has); or stays silent, or
 // fails at a chosen message by sending a chunk the server must refuse, or holds its answer to a
 // message until released.
 #pragma once
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,8 @@ class ScriptedSpoolClient : public sim::SimMessageSink {
   // Answers job starts with the extended acknowledgement carrying these capabilities, and the
   // page settings and compressed pages that they admit.
   void Announce(uint32_t capabilities);
+  // The faces this client has; a font query gets 1 (lacks) for every other face.
+  void HaveFaces(std::vector<std::u16string> faces);
   // Never answers anything.
   void StayQuiet();
   // Answers the message with this 0-based index (counted over all messages) with a chunk that
@@ -55,19 +59,23 @@ class ScriptedSpoolClient : public sim::SimMessageSink {
   static uint32_t Checksum(const std::vector<uint8_t>& bytes);
 
  private:
-  void Answer(DWORD sessionId, uint32_t code, bool fail);
+  struct Held {
+    DWORD sessionId;
+    uint32_t code;
+    std::vector<uint8_t> answer;  // prepared when the message arrived; empty: none
+  };
+  // The answer the message gets from this client, given what it announced; empty for none.
+  std::vector<uint8_t> AnswerTo(uint32_t code, std::span<const uint8_t> message);
+  void Answer(DWORD sessionId, const std::vector<uint8_t>& answer, bool fail);
 
   sim::CriticalSection lock_;
   UniqueHandle arrived_{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
   bool quiet_ = false;
   std::optional<uint32_t> capabilities_;  // none: the original protocol
+  std::vector<std::u16string> faces_;
   bool keepBytes_ = true;
   std::optional<size_t> failAt_;
   std::optional<size_t> holdAt_;
-  struct Held {
-    DWORD sessionId;
-    uint32_t code;
-  };
   std::vector<Held> held_;
   std::vector<ReceivedMessage> received_;
 };

@@ -29,6 +29,29 @@ std::vector<uint8_t> RecordedPage(int number, size_t extraBytes) {
   return bytes;
 }
 
+std::vector<uint8_t> RecordedTextPage(int number, const std::vector<std::wstring>& faces) {
+  const RECT frame{0, 0, 21000, 29700};
+  HDC dc = CreateEnhMetaFileW(nullptr, nullptr, &frame, L"Quillon test\0Page\0");
+  if (!dc) return {};
+  int line = 0;
+  for (const std::wstring& face : faces) {
+    LOGFONTW logFont{};
+    logFont.lfHeight = -60;
+    logFont.lfWeight = FW_NORMAL;
+    face.copy(logFont.lfFaceName, LF_FACESIZE - 1);
+    const UniqueGdiObject font(CreateFontIndirectW(&logFont));
+    const HGDIOBJ previous = SelectObject(dc, font.get());
+    const std::wstring text = L"AAA " + std::to_wstring(number) + L" " + face;
+    TextOutW(dc, 200, 200 + 100 * line++, text.c_str(), static_cast<int>(text.size()));
+    SelectObject(dc, previous);
+  }
+  const UniqueEnhMetaFile metafile(CloseEnhMetaFile(dc));
+  const UINT size = GetEnhMetaFileBits(metafile.get(), 0, nullptr);
+  std::vector<uint8_t> bytes(size);
+  GetEnhMetaFileBits(metafile.get(), size, bytes.data());
+  return bytes;
+}
+
 SpoolFile::SpoolFile(uint32_t version, uint32_t headerSize) {
   Put(version);
   Put(headerSize);

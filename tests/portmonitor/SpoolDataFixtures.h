@@ -14,6 +14,10 @@ namespace quil::test {
 // so that every page's bytes differ. `extraBytes` grows it with a bitmap of about that size.
 std::vector<uint8_t> RecordedPage(int number, size_t extraBytes = 0);
 
+// One page recorded with GDI that sets a line of text in each of the faces (regular weight), each
+// font created and selected in turn, as an application does.
+std::vector<uint8_t> RecordedTextPage(int number, const std::vector<std::wstring>& faces);
+
 // Builds spool data record by record.
 class SpoolFile {
  public:

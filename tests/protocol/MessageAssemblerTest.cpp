@@ -7,6 +7,9 @@
 #include <new>
 
 #include "ByteFixtures.h"
+#include "FontMessages.h"
+#include "MessageBounds.h"
+#include "PageCompression.h"
 
 namespace quil {
 namespace {
@@ -166,6 +169,36 @@ TEST(MessageAssemblerWhenIdle, StartsWithoutFirstFlagSizedByFirstChunk) {
   EXPECT_EQ(assembler.AddChunk(Pattern(2), 99, kChunkFlagFirst | kChunkFlagLast),
             Result::kComplete);
   EXPECT_EQ(assembler.TakeMessage(), Bytes({1, 8, 1, 8}));
+}
+
+// The add-in's bound per code: a font message up to its largest size is taken, a byte more is
+// refused before anything is allocated; other messages keep the original bound; a message whose
+// first chunk is too short to hold its code must end in that chunk.
+TEST(MessageAssemblerServerBound, AFontMessageIsTakenUpToItsLargestSizeAndNotAByteMore) {
+  const auto start = [](uint32_t code) {
+    return Bytes{static_cast<uint8_t>(code), 0, 0, 0, 0, 0, 0, 0};
+  };
+  const auto fontMax = static_cast<uint32_t>(FontDataLayout::kMaxSize);
+  const auto compressedMax = static_cast<uint32_t>(CompressedFontDataLayout::kFixedSize + FontDataLayout::kMaxSize);
+  const struct {
+    const char* what;
+    Bytes start;
+    uint32_t total;
+    Result result;
+  } cases[] = {
+      {"font data at its largest", start(MSG_FONT_DATA), fontMax, Result::kNeedMore},
+      {"font data a byte larger", start(MSG_FONT_DATA), fontMax + 1, Result::kRefused},
+      {"compressed font data at its largest", start(MSG_COMPRESSED_FONT_DATA), compressedMax, Result::kNeedMore},
+      {"compressed font data a byte larger", start(MSG_COMPRESSED_FONT_DATA), compressedMax + 1, Result::kRefused},
+      {"a page larger than any font", start(MSG_PAGE), compressedMax + 1, Result::kNeedMore},
+      {"a start without its code, whole", Bytes{8, 0}, 2, Result::kComplete},
+      {"a start without its code, more to come", Bytes{8, 0}, 3, Result::kRefused},
+  };
+  for (const auto& c : cases) {
+    CQuilMessageAssembler assembler(StartRule::kFirstFlag, ServerMessageBound);
+    const uint32_t flags = kChunkFlagFirst | (c.total == c.start.size() ? kChunkFlagLast : 0);
+    EXPECT_EQ(assembler.AddChunk(c.start, c.total, flags), c.result) << c.what;
+  }
 }
 
 }  // namespace

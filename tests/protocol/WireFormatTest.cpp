@@ -7,6 +7,7 @@
 
 #include "ByteFixtures.h"
 #include "FontMessages.h"
+#include "PageCompression.h"
 #include "PortSettingsBlock.h"
 #include "PrinterListMessages.h"
 #include "SpoolExtension.h"
@@ -68,6 +69,8 @@ std::vector<WireFixture> Fixtures() {
       {"font query answer", BuildFontQueryAnswer({false, true}), kFontQueryAnswer},
       {"font data", BuildFontData(kFont, Hex("0102")), kFontData},
       {"font data acknowledgement", BuildFontDataAck(), Hex("08000000")},
+      {"font query refusal", BuildFontQueryRefusal(), Hex("07000000")},
+      {"compressed font data acknowledgement", BuildCompressedFontDataAck(), Hex("09000000")},
   };
 }
 
